@@ -1,0 +1,34 @@
+# Settings every target of our own gets: warnings are errors, and the
+# sanitizers when the test build asks for them.
+if(ORLINTIDE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(orlintide_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+    -Wno-sign-conversion -Werror)
+endfunction()
+
+# orlintide_library(NAME SOURCES ... [QT] [DEPS ...])
+function(orlintide_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  orlintide_warnings(${name})
+endfunction()
+
+# orlintide_test(NAME SOURCES ... DEPS ...): a GoogleTest binary registered with CTest.
+function(orlintide_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE
+    ORLINTIDE_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+  orlintide_warnings(${name})
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
