@@ -20,6 +20,8 @@ inline constexpr int DiskFull = 61;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int PathFileAccessError = 75;
 inline constexpr int PathNotFound = 76;
+inline constexpr int ObjectNotSet = 91;
+inline constexpr int InvalidPropertyValue = 380;
 // Failures of a data provider (driver, scratch database, table file).
 inline constexpr int ProviderFailure = -2147467259;
 }  // namespace ErrorNumber

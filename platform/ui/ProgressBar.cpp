@@ -1,0 +1,39 @@
+#include "platform/ui/ProgressBar.h"
+
+#include "platform/common/Error.h"
+
+#include <QProgressBar>
+
+#include <cmath>
+
+namespace orl::ui {
+
+ProgressBar::ProgressBar(QWidget& container, const QString& name, const QString& text,
+                         const QRect& pixels, const QFont& font)
+    : QObject(&container), widget_(new QProgressBar(&container)) {
+  widget_->setObjectName(name);
+  widget_->setGeometry(pixels);
+  widget_->setFont(font);
+  // A move over it is not a move over the frame or window it sits on.
+  widget_->setAttribute(Qt::WA_NoMousePropagation);
+  widget_->setRange(0, 100);
+  widget_->setValue(0);
+  widget_->setTextVisible(true);
+  widget_->setAlignment(Qt::AlignCenter);
+  setText(text);
+}
+
+void ProgressBar::setValue(double percentage) {
+  if (!(percentage >= 0.0 && percentage <= 100.0))
+    throw Error(ErrorNumber::InvalidPropertyValue, QStringLiteral("Invalid property value"));
+  value_ = percentage;
+  widget_->setValue(static_cast<int>(std::lround(percentage)));
+}
+
+void ProgressBar::setText(const QString& text) {
+  text_ = text;
+  // The bar's format treats "%" as the start of a placeholder.
+  widget_->setFormat(QString(text).replace(QLatin1Char('%'), QStringLiteral("%%")));
+}
+
+}  // namespace orl::ui
