@@ -5,6 +5,12 @@
 
 #include <QString>
 
+#include <optional>
+
+namespace orl::fso {
+class FileSystem;
+}
+
 namespace orl::Main {
 
 // The product's name: the setup window's caption and the settings section.
@@ -38,5 +44,9 @@ void SetApplicationTitle();
 
 // The mount point of the file system that holds the folder, ending in one "/".
 QString ProgramDriveRoot(const QString& programFolder);
+
+// Whether the path is a folder (links followed); no value when its
+// attributes cannot be read, which callers take as false. Never raises.
+std::optional<bool> IsFolder(const QString& path, fso::FileSystem& fileSystem);
 
 }  // namespace orl::Main

@@ -1,0 +1,250 @@
+#include "platform/fso/PosixFileSystem.h"
+
+#include "platform/common/Error.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace orl::fso {
+namespace {
+
+QByteArray Encoded(const QString& path) { return path.toUtf8(); }
+
+// Names arrive as bytes; bytes that are not UTF-8 become "?", the character
+// that the enumeration refuses.
+QString DecodedName(const QByteArray& bytes) {
+  QString name = QString::fromUtf8(bytes);
+  if (name.toUtf8() != bytes) name.replace(QChar(QChar::ReplacementCharacter), QLatin1Char('?'));
+  return name;
+}
+
+bool IsValidUtf8(const QByteArray& bytes) { return QString::fromUtf8(bytes).toUtf8() == bytes; }
+
+Error ErrorFromErrno(int code, const QString& path) {
+  switch (code) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Error::permissionDenied(path);
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return Error::pathNotFound(path);
+    case EEXIST:
+      return Error(ErrorNumber::FileAlreadyExists, QStringLiteral("File already exists: %1").arg(path));
+    case ENOSPC:
+      return Error(ErrorNumber::DiskFull, QStringLiteral("Disk full: %1").arg(path));
+    default:
+      return Error(ErrorNumber::PathFileAccessError, QStringLiteral("Path/File access error: %1 (%2)")
+                                                         .arg(path, QString::fromLocal8Bit(std::strerror(code))));
+  }
+}
+
+// Without trailing separators, so that lstat looks at a link itself; "/" stays.
+QString WithoutTrailingSeparators(const QString& path) {
+  QString trimmed = path;
+  while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/'))) trimmed.chop(1);
+  return trimmed;
+}
+
+QString LastComponent(const QString& path) {
+  const QString trimmed = WithoutTrailingSeparators(path);
+  return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString Joined(const QString& folder, const QString& name) {
+  return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QByteArray JoinedBytes(const QByteArray& folder, const QByteArray& name) {
+  return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+struct stat StatOf(const QString& path) {
+  struct stat info {};
+  if (::stat(Encoded(path).constData(), &info) != 0) throw ErrorFromErrno(errno, path);
+  return info;
+}
+
+FolderIdentity IdentityOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// The raw names of a folder's entries, "." and ".." left out, in byte order.
+// A missing folder raises 76 unless the caller takes it as holding nothing.
+std::vector<QByteArray> RawNames(const QByteArray& folder, bool missingIsEmpty) {
+  DirHandle dir(::opendir(folder.constData()));
+  if (!dir) {
+    if (missingIsEmpty && (errno == ENOENT || errno == ENOTDIR)) return {};
+    throw ErrorFromErrno(errno, DecodedName(folder));
+  }
+  std::vector<QByteArray> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (!entry) {
+      if (errno != 0) throw ErrorFromErrno(errno, DecodedName(folder));
+      break;
+    }
+    const QByteArray name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsDirectory(const QByteArray& path) {
+  struct stat info {};
+  return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::u32string Folded(const QString& text) {
+  std::u32string folded;
+  for (const char32_t c : text.toUcs4()) folded.push_back(QChar::toCaseFolded(c));
+  return folded;
+}
+
+// Copies the content of one source folder into an existing target folder.
+// The chain holds the source folders being copied and the target itself, so
+// that a link back up the tree, or a target inside the source, is not entered.
+void CopyContent(const QByteArray& source, const QByteArray& target, bool overwrite,
+                 std::set<FolderIdentity>& chain) {
+  for (const QByteArray& name : RawNames(source, false)) {
+    const QByteArray from = JoinedBytes(source, name);
+    const QByteArray to = JoinedBytes(target, name);
+    struct stat info {};
+    if (::stat(from.constData(), &info) != 0) continue;  // a dangling link copies nothing
+    if (S_ISDIR(info.st_mode)) {
+      const FolderIdentity identity = IdentityOf(info);
+      if (chain.contains(identity)) continue;
+      if (::mkdir(to.constData(), 0777) != 0 && errno != EEXIST) throw ErrorFromErrno(errno, DecodedName(to));
+      if (!IsDirectory(to)) throw ErrorFromErrno(EEXIST, DecodedName(to));
+      chain.insert(identity);
+      CopyContent(from, to, overwrite, chain);
+      chain.erase(identity);
+    } else if (S_ISREG(info.st_mode)) {
+      struct stat existing {};
+      // Copying a file onto itself would truncate it: it is already there.
+      if (::stat(to.constData(), &existing) == 0 && IdentityOf(existing) == IdentityOf(info)) continue;
+      std::error_code failure;
+      const auto options = overwrite ? std::filesystem::copy_options::overwrite_existing
+                                     : std::filesystem::copy_options::none;
+      std::filesystem::copy_file(std::filesystem::path(from.toStdString()),
+                                 std::filesystem::path(to.toStdString()), options, failure);
+      if (failure) throw ErrorFromErrno(failure.value(), DecodedName(to));
+    }
+  }
+}
+
+}  // namespace
+
+bool MatchesPattern(const QString& name, const QString& pattern) {
+  const std::u32string text = Folded(name);
+  const std::u32string wild = Folded(pattern);
+  std::size_t t = 0;
+  std::size_t w = 0;
+  std::size_t star = std::u32string::npos;
+  std::size_t resume = 0;
+  while (t < text.size()) {
+    if (w < wild.size() && (wild[w] == U'?' || wild[w] == text[t])) {
+      ++t;
+      ++w;
+    } else if (w < wild.size() && wild[w] == U'*') {
+      star = w++;
+      resume = t;
+    } else if (star != std::u32string::npos) {
+      w = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (w < wild.size() && wild[w] == U'*') ++w;
+  return w == wild.size();
+}
+
+int PosixFileSystem::attributes(const QString& path) {
+  const QString itself = WithoutTrailingSeparators(path);
+  struct stat link {};
+  if (::lstat(Encoded(itself).constData(), &link) != 0) throw ErrorFromErrno(errno, path);
+  int bits = 0;
+  if (S_ISLNK(link.st_mode)) {
+    bits |= Attribute::Alias;
+    struct stat target {};
+    if (::stat(Encoded(itself).constData(), &target) == 0 && S_ISDIR(target.st_mode)) bits |= Attribute::Directory;
+  } else if (S_ISDIR(link.st_mode)) {
+    bits |= Attribute::Directory;
+  }
+  const QString name = LastComponent(itself);
+  if (name.startsWith(QLatin1Char('.')) && name != QStringLiteral(".") && name != QStringLiteral(".."))
+    bits |= Attribute::Hidden;
+  return bits;
+}
+
+Folder PosixFileSystem::getFolder(const QString& path) {
+  const struct stat info = StatOf(path);
+  if (!S_ISDIR(info.st_mode)) throw Error::pathNotFound(path);
+  // A file system's root is where ".." is on another device or is the folder itself.
+  const struct stat parent = StatOf(Joined(path, QStringLiteral("..")));
+  Folder folder;
+  folder.identity = IdentityOf(info);
+  folder.isRootFolder = parent.st_dev != info.st_dev || IdentityOf(parent) == folder.identity;
+  folder.attributes = attributes(path);
+  return folder;
+}
+
+QStringList PosixFileSystem::subFolderNames(const QString& folder) {
+  const QByteArray base = Encoded(folder);
+  QStringList names;
+  for (const QByteArray& name : RawNames(base, false))
+    if (IsDirectory(JoinedBytes(base, name))) names << DecodedName(name);
+  return names;
+}
+
+QStringList PosixFileSystem::listNames(const QString& folder, const QString& pattern) {
+  QStringList names;
+  for (const QByteArray& raw : RawNames(Encoded(folder), true)) {
+    if (!IsValidUtf8(raw)) continue;
+    const QString name = QString::fromUtf8(raw);
+    if (MatchesPattern(name, pattern)) names << name;
+  }
+  return names;
+}
+
+bool PosixFileSystem::isOpenableFile(const QString& path) {
+  struct stat info {};
+  return ::stat(Encoded(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool PosixFileSystem::folderExists(const QString& path) { return IsDirectory(Encoded(path)); }
+
+void PosixFileSystem::createFolder(const QString& path) {
+  if (::mkdir(Encoded(path).constData(), 0777) != 0) throw ErrorFromErrno(errno, path);
+}
+
+void PosixFileSystem::copyFolder(const QString& source, const QString& destination, bool overwrite) {
+  if (!folderExists(source)) throw Error::pathNotFound(source);
+  const QString target =
+      destination.endsWith(QLatin1Char('/')) ? destination + LastComponent(source) : destination;
+  if (!folderExists(target)) createFolder(target);
+  std::set<FolderIdentity> chain{IdentityOf(StatOf(source)), IdentityOf(StatOf(target))};
+  CopyContent(Encoded(source), Encoded(target), overwrite, chain);
+}
+
+}  // namespace orl::fso
