@@ -1,0 +1,175 @@
+#include "platform/fso/PosixFileSystem.h"
+
+#include "platform/common/Error.h"
+#include "tests/support/QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orl::fso {
+namespace {
+
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString path(const QString& relative) const { return dir_.filePath(relative); }
+  void folder(const QString& relative) const { ASSERT_TRUE(QDir().mkpath(path(relative))); }
+  void file(const QString& relative, const QByteArray& content = "x") const {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path(relative)).path()));
+    QFile out(path(relative));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(content);
+  }
+  QByteArray read(const QString& relative) const {
+    QFile in(path(relative));
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
+  }
+  void link(const char* target, const QString& relative) const {
+    ASSERT_EQ(::symlink(target, path(relative).toUtf8().constData()), 0);
+  }
+  int errorNumberOf(auto&& action) {
+    try {
+      action();
+    } catch (const Error& error) {
+      return error.number();
+    }
+    return 0;
+  }
+
+  QTemporaryDir dir_;
+  PosixFileSystem fs_;
+};
+
+TEST_F(PosixFileSystemTest, AttributesShowFolderHiddenAndLinkBits) {
+  folder(QStringLiteral("plain"));
+  folder(QStringLiteral(".dot"));
+  file(QStringLiteral("t.db"));
+  link("plain", QStringLiteral("toPlain"));
+  link("t.db", QStringLiteral(".toFile"));
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral("plain"))), Attribute::Directory);
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral("plain/"))), Attribute::Directory);
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral(".dot/"))), Attribute::Directory | Attribute::Hidden);
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral("t.db"))), 0);
+  // The trailing separator must not make the link look like its target.
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral("toPlain/"))), Attribute::Directory | Attribute::Alias);
+  EXPECT_EQ(fs_.attributes(path(QStringLiteral(".toFile"))), Attribute::Alias | Attribute::Hidden);
+  EXPECT_EQ(errorNumberOf([&] { fs_.attributes(path(QStringLiteral("missing"))); }), ErrorNumber::PathNotFound);
+}
+
+TEST_F(PosixFileSystemTest, FolderObjectKnowsRootAndRealIdentity) {
+  folder(QStringLiteral("real"));
+  link("real", QStringLiteral("alias"));
+  file(QStringLiteral("t.db"));
+  EXPECT_TRUE(fs_.getFolder(QStringLiteral("/")).isRootFolder);
+  const Folder real = fs_.getFolder(path(QStringLiteral("real/")));
+  EXPECT_FALSE(real.isRootFolder);
+  EXPECT_EQ(fs_.getFolder(path(QStringLiteral("alias/"))).identity, real.identity);
+  EXPECT_EQ(errorNumberOf([&] { fs_.getFolder(path(QStringLiteral("t.db"))); }), ErrorNumber::PathNotFound);
+  EXPECT_EQ(errorNumberOf([&] { fs_.getFolder(path(QStringLiteral("none/"))); }), ErrorNumber::PathNotFound);
+}
+
+TEST_F(PosixFileSystemTest, SubFoldersInByteOrderWithLinksAndBadBytesAsQuestionMarks) {
+  for (const char* name : {"b", "B", "a", ".h", "\xc3\xa9"}) folder(QString::fromUtf8(name));
+  ASSERT_EQ(::mkdir(path(QStringLiteral("x")).toUtf8().append("\xff").constData(), 0777), 0);
+  link("a", QStringLiteral("c"));
+  link("missing", QStringLiteral("dangling"));
+  file(QStringLiteral("f.db"));
+  EXPECT_EQ(fs_.subFolderNames(path(QString())),
+            QStringList({".h", "B", "a", "b", "c", "x?", QStringLiteral("\u00e9")}));
+  EXPECT_EQ(errorNumberOf([&] { fs_.subFolderNames(path(QStringLiteral("none"))); }), ErrorNumber::PathNotFound);
+}
+
+TEST_F(PosixFileSystemTest, UnreadableFolderIsPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
+  folder(QStringLiteral("locked/inner"));
+  ASSERT_EQ(::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0), 0);
+  EXPECT_EQ(errorNumberOf([&] { fs_.subFolderNames(path(QStringLiteral("locked"))); }),
+            ErrorNumber::PermissionDenied);
+  ::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0700);
+}
+
+TEST(MatchesPattern, WildcardsIgnoreLetterCase) {
+  EXPECT_TRUE(MatchesPattern(QStringLiteral("ORDERS.DB"), QStringLiteral("*.db")));
+  EXPECT_TRUE(MatchesPattern(QStringLiteral(".hidden.db"), QStringLiteral("*.db")));
+  EXPECT_TRUE(MatchesPattern(QStringLiteral("a.db.db"), QStringLiteral("*.db")));
+  EXPECT_TRUE(MatchesPattern(QStringLiteral("\u00c4RGER.db"), QStringLiteral("\u00e4rger.DB")));
+  EXPECT_TRUE(MatchesPattern(QStringLiteral("\U0001D49C.db"), QStringLiteral("?.db")));
+  EXPECT_TRUE(MatchesPattern(QStringLiteral("anything"), QStringLiteral("*")));
+  EXPECT_FALSE(MatchesPattern(QStringLiteral("x.dbf"), QStringLiteral("*.db")));
+  EXPECT_FALSE(MatchesPattern(QStringLiteral("xdb"), QStringLiteral("*.db")));
+  EXPECT_FALSE(MatchesPattern(QStringLiteral("ab.db"), QStringLiteral("?.db")));
+}
+
+TEST_F(PosixFileSystemTest, ListingAndOpenTest) {
+  file(QStringLiteral("b.DB"));
+  file(QStringLiteral(".a.db"));
+  file(QStringLiteral("c.txt"));
+  folder(QStringLiteral("x.db"));
+  link("b.DB", QStringLiteral("l.db"));
+  link("missing", QStringLiteral("m.db"));
+  const int bad = ::creat(path(QStringLiteral("z")).toUtf8().append("\xfe.db").constData(), 0666);
+  ASSERT_GE(bad, 0);
+  ::close(bad);
+  EXPECT_EQ(fs_.listNames(path(QString()), QStringLiteral("*.db")), QStringList({".a.db", "b.DB", "l.db", "m.db", "x.db"}));
+  EXPECT_TRUE(fs_.listNames(path(QStringLiteral("none")), QStringLiteral("*.db")).isEmpty());
+  EXPECT_TRUE(fs_.isOpenableFile(path(QStringLiteral("b.DB"))));
+  EXPECT_TRUE(fs_.isOpenableFile(path(QStringLiteral("l.db"))));
+  EXPECT_FALSE(fs_.isOpenableFile(path(QStringLiteral("m.db"))));
+  EXPECT_FALSE(fs_.isOpenableFile(path(QStringLiteral("x.db"))));
+  EXPECT_FALSE(fs_.isOpenableFile(path(QStringLiteral("none.db"))));
+}
+
+TEST_F(PosixFileSystemTest, CreateFolderNeedsParentAndRefusesExisting) {
+  EXPECT_FALSE(fs_.folderExists(path(QStringLiteral("TestDB"))));
+  fs_.createFolder(path(QStringLiteral("TestDB")));
+  EXPECT_TRUE(fs_.folderExists(path(QStringLiteral("TestDB"))));
+  EXPECT_EQ(errorNumberOf([&] { fs_.createFolder(path(QStringLiteral("TestDB"))); }), ErrorNumber::FileAlreadyExists);
+  EXPECT_EQ(errorNumberOf([&] { fs_.createFolder(path(QStringLiteral("no/TestDB"))); }), ErrorNumber::PathNotFound);
+}
+
+TEST_F(PosixFileSystemTest, CopyFolderMergesContentIntoTheDestinationItself) {
+  file(QStringLiteral("My Tables/a.db"), "new a");
+  file(QStringLiteral("My Tables/deep/er/b.db"), "new b");
+  file(QStringLiteral("TestDB/a.db"), "old a");
+  file(QStringLiteral("TestDB/keep.db"), "kept");
+  link("..", QStringLiteral("My Tables/deep/up"));
+  fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("TestDB")), true);
+  EXPECT_EQ(read(QStringLiteral("TestDB/a.db")), "new a");
+  EXPECT_EQ(read(QStringLiteral("TestDB/deep/er/b.db")), "new b");
+  EXPECT_EQ(read(QStringLiteral("TestDB/keep.db")), "kept");
+  EXPECT_FALSE(QFile::exists(path(QStringLiteral("TestDB/My Tables"))));
+  EXPECT_FALSE(QFile::exists(path(QStringLiteral("TestDB/deep/up"))));  // a link back up is not followed
+
+  EXPECT_EQ(errorNumberOf([&] { fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("Into/")), true); }),
+            ErrorNumber::PathNotFound);
+  folder(QStringLiteral("Into"));
+  fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("Into/")), true);
+  EXPECT_EQ(read(QStringLiteral("Into/My Tables/a.db")), "new a");
+}
+
+TEST_F(PosixFileSystemTest, CopyFolderFailuresAndSelfCopyLoseNothing) {
+  file(QStringLiteral("src/a.db"), "source");
+  file(QStringLiteral("dst/a.db"), "there");
+  EXPECT_EQ(errorNumberOf([&] { fs_.copyFolder(path(QStringLiteral("src")), path(QStringLiteral("dst")), false); }),
+            ErrorNumber::FileAlreadyExists);
+  EXPECT_EQ(read(QStringLiteral("dst/a.db")), "there");
+  EXPECT_EQ(errorNumberOf([&] { fs_.copyFolder(path(QStringLiteral("gone")), path(QStringLiteral("dst")), true); }),
+            ErrorNumber::PathNotFound);
+  fs_.copyFolder(path(QStringLiteral("src")), path(QStringLiteral("src")), true);
+  EXPECT_EQ(read(QStringLiteral("src/a.db")), "source");
+  // A destination inside the source is not copied into itself over and over.
+  fs_.copyFolder(path(QStringLiteral("src")), path(QStringLiteral("src/inner")), true);
+  EXPECT_EQ(read(QStringLiteral("src/inner/a.db")), "source");
+  EXPECT_FALSE(QFile::exists(path(QStringLiteral("src/inner/inner"))));
+}
+
+}  // namespace
+}  // namespace orl::fso
