@@ -1,0 +1,85 @@
+#include "platform/pdx/ByteSource.h"
+
+#include "platform/pdx/Error.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orl::pdx {
+namespace {
+
+[[noreturn]] void throwPastEnd(const std::string& name, std::uint64_t offset, std::size_t count) {
+  throw Error(name + ": the file ends before byte " + std::to_string(offset + count) +
+              " (it is truncated or damaged)");
+}
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(std::string path, int descriptor, std::uint64_t size)
+      : path_(std::move(path)), descriptor_(descriptor), size_(size) {}
+  ~FileSource() override { ::close(descriptor_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  const std::string& name() const override { return path_; }
+  std::uint64_t size() const override { return size_; }
+
+  void read(std::uint64_t offset, std::span<std::uint8_t> into) const override {
+    if (offset > size_ || into.size() > size_ - offset) throwPastEnd(path_, offset, into.size());
+    std::size_t done = 0;
+    while (done < into.size()) {
+      const ssize_t got = ::pread(descriptor_, into.data() + done, into.size() - done,
+                                  static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw Error(path_ + ": cannot be read (" + std::strerror(errno) + ")");
+      if (got == 0) throwPastEnd(path_, offset, into.size());
+      done += static_cast<std::size_t>(got);
+    }
+  }
+
+ private:
+  std::string path_;
+  int descriptor_;
+  std::uint64_t size_;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(std::string name, std::vector<std::uint8_t> bytes)
+      : name_(std::move(name)), bytes_(std::move(bytes)) {}
+
+  const std::string& name() const override { return name_; }
+  std::uint64_t size() const override { return bytes_.size(); }
+
+  void read(std::uint64_t offset, std::span<std::uint8_t> into) const override {
+    if (offset > bytes_.size() || into.size() > bytes_.size() - offset) throwPastEnd(name_, offset, into.size());
+    std::memcpy(into.data(), bytes_.data() + offset, into.size());
+  }
+
+ private:
+  std::string name_;
+  std::vector<std::uint8_t> bytes_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) throw Error(path + ": cannot be opened (" + std::strerror(errno) + ")");
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(descriptor);
+    throw Error(path + ": is not a readable file");
+  }
+  return std::make_unique<FileSource>(path, descriptor, static_cast<std::uint64_t>(status.st_size));
+}
+
+std::unique_ptr<ByteSource> memorySource(std::string name, std::vector<std::uint8_t> bytes) {
+  return std::make_unique<MemorySource>(std::move(name), std::move(bytes));
+}
+
+}  // namespace orl::pdx

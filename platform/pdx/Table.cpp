@@ -1,0 +1,368 @@
+#include "platform/pdx/Table.h"
+
+#include "platform/pdx/Blobs.h"
+#include "platform/pdx/Bytes.h"
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Header.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+namespace orl::pdx {
+
+using namespace detail;
+
+namespace {
+
+constexpr std::int64_t MillisecondsPerDay = 86'400'000;
+// Day numbers count 0001-01-01 as day 1; 1970-01-01 is day 719163.
+constexpr std::int64_t DayNumberOf1970 = 719'163;
+// The 8 bytes before a graphic's image in the memo file.
+constexpr std::uint32_t GraphicHeaderSize = 8;
+constexpr std::size_t BlobPointerSize = 10;
+
+bool isBlobType(FieldType type) {
+  switch (type) {
+    case FieldType::Memo:
+    case FieldType::Binary:
+    case FieldType::FormattedMemo:
+    case FieldType::Ole:
+    case FieldType::Graphic:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool allZero(const std::uint8_t* bytes, std::size_t count) {
+  return std::all_of(bytes, bytes + count, [](std::uint8_t b) { return b == 0; });
+}
+
+// The proleptic Gregorian date of a day number (days since 1970 shifted).
+Date dateOfDayNumber(std::int64_t dayNumber) {
+  std::int64_t z = dayNumber - DayNumberOf1970 + 719'468;
+  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+  const std::int64_t dayOfEra = z - era * 146'097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+  const std::int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  return Date{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
+}
+
+// Numbers are stored big-endian with the sign bit flipped, negatives
+// complemented; all zero bytes mean a blank field.
+std::optional<double> storedDouble(const std::uint8_t* bytes) {
+  std::array<std::uint8_t, 8> b{};
+  std::memcpy(b.data(), bytes, b.size());
+  if (b[0] & 0x80) {
+    b[0] ^= 0x80;
+  } else if (allZero(b.data(), b.size())) {
+    return std::nullopt;
+  } else {
+    for (auto& byte : b) byte = static_cast<std::uint8_t>(~byte);
+  }
+  std::uint64_t bits = 0;
+  for (std::uint8_t byte : b) bits = (bits << 8) | byte;
+  return std::bit_cast<double>(bits);
+}
+
+// 32 digits in nibbles after a byte of sign and scale. Paradox fills the
+// digits past a double's precision with stray nibbles above 9 when it
+// converts a number; the digits from the first of those on are zero.
+Value storedDecimal(const std::uint8_t* bytes, int& scaleOut) {
+  constexpr int DigitCount = 32;
+  if (allZero(bytes, 17)) return Null{};
+  const bool positive = (bytes[0] & 0x80) != 0;
+  const int scale = bytes[0] & 0x3F;
+  scaleOut = scale;
+  if (scale > DigitCount) return Null{};
+  std::string digits(DigitCount, '0');
+  for (int i = 0; i < DigitCount; ++i) {
+    const std::uint8_t byte = bytes[1 + i / 2];
+    int nibble = (i % 2 == 0) ? byte >> 4 : byte & 0x0F;
+    if (!positive) nibble = 0x0F - nibble;
+    if (nibble > 9) break;
+    digits[static_cast<std::size_t>(i)] = static_cast<char>('0' + nibble);
+  }
+  const std::string whole = digits.substr(0, static_cast<std::size_t>(DigitCount - scale));
+  const auto firstSignificant = whole.find_first_not_of('0');
+  std::string text = firstSignificant == std::string::npos ? "0" : whole.substr(firstSignificant);
+  if (scale > 0) text += "." + digits.substr(static_cast<std::size_t>(DigitCount - scale));
+  if (!positive && digits.find_first_not_of('0') != std::string::npos) text.insert(0, "-");
+  return Decimal{text};
+}
+
+bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+// The `.mb` beside the table, in any letter case; null when there is none.
+std::shared_ptr<const ByteSource> openBlobFileBeside(const std::string& tablePath) {
+  namespace fs = std::filesystem;
+  const fs::path path(tablePath);
+  const std::string wanted = path.stem().string() + ".mb";
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::error_code error;
+  std::vector<fs::path> matches;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (equalsIgnoringAsciiCase(it->path().filename().string(), wanted)) matches.push_back(it->path());
+  }
+  if (error) throw Error(tablePath + ": its folder cannot be read (" + error.message() + ")");
+  if (matches.size() > 1) {
+    throw Error(tablePath + ": more than one memo file matches it (" + matches[0].filename().string() + ", " +
+                matches[1].filename().string() + ")");
+  }
+  if (matches.empty()) return nullptr;
+  return openFileSource(matches[0].string());
+}
+
+std::uint64_t blocksInFile(const ByteSource& source, const TableHeader& header) {
+  return (source.size() - static_cast<std::uint64_t>(header.headerSize)) / static_cast<std::uint64_t>(header.blockSize);
+}
+
+// Records in a data block, from its header's "bytes after the first record".
+int recordsInBlock(const TableHeader& header, const std::uint8_t* blockHead, std::string& problem) {
+  const auto lastRecordAt = static_cast<std::int16_t>(little16(blockHead + 4));
+  if (lastRecordAt < 0) return 0;
+  if (lastRecordAt % header.recordSize != 0 ||
+      lastRecordAt + header.recordSize > header.blockSize - DataBlockHeaderSize) {
+    problem = "has an impossible record count";
+    return -1;
+  }
+  return lastRecordAt / header.recordSize + 1;
+}
+
+// Follows the chain of data blocks once: every block in the file, none
+// twice, and together they hold the records the header counts.
+void checkBlockChain(const ByteSource& source, const TableHeader& header) {
+  const std::uint64_t available = blocksInFile(source, header);
+  std::vector<bool> visited(available + 1, false);
+  std::uint64_t records = 0;
+  std::array<std::uint8_t, DataBlockHeaderSize> head{};
+  for (std::uint64_t block = static_cast<std::uint64_t>(header.firstBlock); block != 0;) {
+    if (block > available) {
+      throw Error(source.name() + ": data block " + std::to_string(block) +
+                  " lies past the end of the file (it is truncated or damaged)");
+    }
+    if (visited[block]) throw Error(source.name() + ": the chain of data blocks loops back to block " + std::to_string(block));
+    visited[block] = true;
+    source.read(static_cast<std::uint64_t>(header.headerSize) + (block - 1) * static_cast<std::uint64_t>(header.blockSize), head);
+    std::string problem;
+    const int count = recordsInBlock(header, head.data(), problem);
+    if (count < 0) throw Error(source.name() + ": data block " + std::to_string(block) + " " + problem);
+    records += static_cast<std::uint64_t>(count);
+    block = little16(head.data());
+  }
+  if (records != header.recordCount) {
+    throw Error(source.name() + ": the header counts " + std::to_string(header.recordCount) +
+                " records but the data blocks hold " + std::to_string(records) + " (the table is damaged)");
+  }
+}
+
+}  // namespace
+
+int TableHeader::textCodePage() const { return codePage.value_or(0) != 0 ? *codePage : 437; }
+
+TableHeader Table::inspect(const std::string& path) { return readHeader(*openFileSource(path)); }
+
+Table Table::open(const std::string& path) {
+  std::shared_ptr<const ByteSource> table = openFileSource(path);
+  const TableHeader header = readHeader(*table);
+  const bool needsBlobs = std::any_of(header.fields.begin(), header.fields.end(),
+                                      [](const Field& field) { return isBlobType(field.type); });
+  std::shared_ptr<const ByteSource> blobs;
+  if (needsBlobs && !header.encrypted) {
+    blobs = openBlobFileBeside(path);
+    if (!blobs) throw Error(path + ": its memo file (" + std::filesystem::path(path).stem().string() + ".mb) is missing");
+  }
+  return open(std::move(table), std::move(blobs));
+}
+
+Table Table::open(std::shared_ptr<const ByteSource> table, std::shared_ptr<const ByteSource> blobs) {
+  auto header = std::make_shared<const TableHeader>(readHeader(*table));
+  if (header->encrypted) {
+    throw Error(table->name() + ": the table is password protected; this program does not open protected tables");
+  }
+  const bool needsBlobs = std::any_of(header->fields.begin(), header->fields.end(),
+                                      [](const Field& field) { return isBlobType(field.type); });
+  if (needsBlobs) {
+    if (!blobs) throw Error(table->name() + ": its memo file is missing");
+    checkBlobFile(*blobs);
+  }
+  checkBlockChain(*table, *header);
+  return Table(std::move(table), needsBlobs ? std::move(blobs) : nullptr, std::move(header));
+}
+
+Table::Table(std::shared_ptr<const ByteSource> table, std::shared_ptr<const ByteSource> blobs,
+             std::shared_ptr<const TableHeader> header)
+    : table_(std::move(table)),
+      blobs_(std::move(blobs)),
+      header_(std::move(header)),
+      codePage_(std::make_shared<const CodePage>(header_->textCodePage())) {}
+
+Cursor Table::cursor() const { return Cursor(*this); }
+
+Cursor::Cursor(const Table& table) : table_(table), nextBlock_(static_cast<std::uint32_t>(table.header().firstBlock)) {
+  block_.resize(static_cast<std::size_t>(table.header().blockSize));
+  std::size_t offset = 0;
+  for (const auto& field : table.fields()) {
+    fieldOffsets_.push_back(offset);
+    offset += static_cast<std::size_t>(storedWidth(field));
+  }
+}
+
+void Cursor::fail(const std::string& what) const {
+  throw Error(table_.path() + ": record " + std::to_string(recordsRead_ + 1) + ": " + what);
+}
+
+bool Cursor::loadNextBlock() {
+  const TableHeader& header = table_.header();
+  const ByteSource& source = *table_.table_;
+  if (nextBlock_ == 0) {
+    if (recordsRead_ != header.recordCount) fail("the data blocks end before the last record");
+    return false;
+  }
+  const std::uint64_t available = blocksInFile(source, header);
+  if (nextBlock_ > available || ++blocksRead_ > available) fail("the chain of data blocks is damaged");
+  source.read(static_cast<std::uint64_t>(header.headerSize) +
+                  (nextBlock_ - 1) * static_cast<std::uint64_t>(header.blockSize),
+              block_);
+  std::string problem;
+  const int count = recordsInBlock(header, block_.data(), problem);
+  if (count < 0) fail("data block " + std::to_string(nextBlock_) + " " + problem);
+  nextBlock_ = little16(block_.data());
+  recordsInBlock_ = count;
+  recordInBlock_ = 0;
+  return true;
+}
+
+bool Cursor::next(std::vector<Value>& row) {
+  while (recordInBlock_ >= recordsInBlock_) {
+    if (!loadNextBlock()) return false;
+  }
+  if (recordsRead_ >= table_.header().recordCount) fail("the data blocks hold more records than the header counts");
+  const std::uint8_t* record = block_.data() + DataBlockHeaderSize +
+                               static_cast<std::size_t>(recordInBlock_) * static_cast<std::size_t>(table_.header().recordSize);
+  const auto& fields = table_.fields();
+  row.resize(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);
+  ++recordInBlock_;
+  ++recordsRead_;
+  return true;
+}
+
+std::string Cursor::decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
+  auto text = table_.codePage_->decode(std::string_view(reinterpret_cast<const char*>(bytes), length));
+  if (!text) {
+    fail("field \"" + table_.fields()[index].name + "\" holds bytes that are not text in code page " +
+         std::to_string(table_.codePage_->number()));
+  }
+  return std::move(*text);
+}
+
+Value Cursor::decodeField(std::size_t index, const std::uint8_t* bytes) {
+  const Field& field = table_.fields()[index];
+  switch (field.type) {
+    case FieldType::Alpha: {
+      const auto* end = std::find(bytes, bytes + field.size, std::uint8_t{0});
+      if (end == bytes) return Null{};
+      return decodeText(index, bytes, static_cast<std::size_t>(end - bytes));
+    }
+    case FieldType::Short: {
+      const std::uint16_t raw = big16(bytes);
+      if (raw == 0) return Null{};
+      return std::int64_t{static_cast<std::int16_t>(raw ^ 0x8000)};
+    }
+    case FieldType::Long:
+    case FieldType::Autoincrement:
+    case FieldType::Date:
+    case FieldType::Time: {
+      const std::uint32_t raw = big32(bytes);
+      if (raw == 0) return Null{};
+      const auto value = static_cast<std::int32_t>(raw ^ 0x80000000u);
+      if (field.type == FieldType::Date) return dateOfDayNumber(value);
+      if (field.type == FieldType::Time) {
+        if (value < 0 || value >= MillisecondsPerDay) fail("field \"" + field.name + "\" holds an impossible time");
+        return TimeOfDay{value};
+      }
+      return std::int64_t{value};
+    }
+    case FieldType::Number:
+    case FieldType::Money: {
+      const auto value = storedDouble(bytes);
+      if (!value) return Null{};
+      return *value;
+    }
+    case FieldType::Timestamp: {
+      const auto value = storedDouble(bytes);
+      if (!value) return Null{};
+      // Milliseconds since the start of day number 0; beyond year 9999 is not a time stamp.
+      if (!std::isfinite(*value) || *value < 0 || *value > 3.2e14) {
+        fail("field \"" + field.name + "\" holds an impossible time stamp");
+      }
+      const auto milliseconds = static_cast<std::int64_t>(std::llround(*value));
+      return Timestamp{dateOfDayNumber(milliseconds / MillisecondsPerDay),
+                       TimeOfDay{static_cast<std::int32_t>(milliseconds % MillisecondsPerDay)}};
+    }
+    case FieldType::Logical:
+      if (bytes[0] == 0) return Null{};
+      if (bytes[0] != 0x80 && bytes[0] != 0x81) fail("field \"" + field.name + "\" holds an impossible logical value");
+      return bytes[0] == 0x81;
+    case FieldType::Bcd: {
+      int scale = 0;
+      Value value = storedDecimal(bytes, scale);
+      if (scale > 32) fail("field \"" + field.name + "\" holds an impossible decimal scale");
+      return value;
+    }
+    case FieldType::Bytes:
+      if (allZero(bytes, static_cast<std::size_t>(field.size))) return Null{};
+      return Bytes(bytes, bytes + field.size);
+    case FieldType::Memo:
+    case FieldType::Binary:
+    case FieldType::FormattedMemo:
+    case FieldType::Ole:
+    case FieldType::Graphic:
+      return readBlob(index, bytes);
+  }
+  fail("field \"" + field.name + "\" has an unknown type");
+}
+
+Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
+  const Field& field = table_.fields()[index];
+  const auto leader = static_cast<std::size_t>(field.size) - BlobPointerSize;
+  const std::uint32_t pointer = little32(bytes + leader);
+  const std::uint32_t length = little32(bytes + leader + 4);
+  if (length == 0) return Null{};
+  const bool graphic = field.type == FieldType::Graphic;
+  if (graphic && length < GraphicHeaderSize) fail("field \"" + field.name + "\" holds a damaged graphic");
+  Bytes data;
+  if (pointer == 0) {
+    // Short values live wholly in the record; a graphic's image follows its header there too.
+    const std::size_t inRecord = graphic ? length - GraphicHeaderSize : length;
+    if (inRecord > leader) fail("field \"" + field.name + "\" refers to no memo block for a value of " + std::to_string(length) + " bytes");
+    data.assign(bytes, bytes + inRecord);
+  } else {
+    try {
+      data = detail::readBlob(*table_.blobs_, pointer, length);
+    } catch (const Error& error) {
+      fail("field \"" + field.name + "\": " + error.what());
+    }
+    if (graphic) data.erase(data.begin(), data.begin() + GraphicHeaderSize);
+  }
+  if (field.type == FieldType::Memo || field.type == FieldType::FormattedMemo) {
+    return decodeText(index, data.data(), data.size());
+  }
+  return data;
+}
+
+}  // namespace orl::pdx
