@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -62,10 +63,6 @@ QString LastComponent(const QString& path) {
   return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-QString Joined(const QString& folder, const QString& name) {
-  return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
 QByteArray JoinedBytes(const QByteArray& folder, const QByteArray& name) {
   return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
@@ -78,6 +75,21 @@ struct stat StatOf(const QString& path) {
 
 FolderIdentity IdentityOf(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// A file system's root is "/" or a folder whose real parent lies on another
+// device. The parent is found from the real path rather than through "..",
+// which would need the right to search the folder itself.
+bool IsFileSystemRoot(const QString& path, const struct stat& info) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(Encoded(path).constData(), nullptr), &std::free);
+  if (!real) throw ErrorFromErrno(errno, path);
+  const QByteArray realPath(real.get());
+  if (realPath == "/") return true;
+  const qsizetype lastSeparator = realPath.lastIndexOf('/');
+  const QByteArray parentPath = lastSeparator == 0 ? QByteArray("/") : realPath.left(lastSeparator);
+  struct stat parent {};
+  if (::stat(parentPath.constData(), &parent) != 0) throw ErrorFromErrno(errno, path);
+  return parent.st_dev != info.st_dev;
 }
 
 struct DirCloser {
@@ -200,11 +212,9 @@ int PosixFileSystem::attributes(const QString& path) {
 Folder PosixFileSystem::getFolder(const QString& path) {
   const struct stat info = StatOf(path);
   if (!S_ISDIR(info.st_mode)) throw Error::pathNotFound(path);
-  // A file system's root is where ".." is on another device or is the folder itself.
-  const struct stat parent = StatOf(Joined(path, QStringLiteral("..")));
   Folder folder;
   folder.identity = IdentityOf(info);
-  folder.isRootFolder = parent.st_dev != info.st_dev || IdentityOf(parent) == folder.identity;
+  folder.isRootFolder = IsFileSystemRoot(path, info);
   folder.attributes = attributes(path);
   return folder;
 }

@@ -69,6 +69,9 @@ TEST_F(PosixFileSystemTest, FolderObjectKnowsRootAndRealIdentity) {
   link("real", QStringLiteral("alias"));
   file(QStringLiteral("t.db"));
   EXPECT_TRUE(fs_.getFolder(QStringLiteral("/")).isRootFolder);
+  if (QFileInfo::exists(QStringLiteral("/proc/self"))) {
+    EXPECT_TRUE(fs_.getFolder(QStringLiteral("/proc/")).isRootFolder);
+  }
   const Folder real = fs_.getFolder(path(QStringLiteral("real/")));
   EXPECT_FALSE(real.isRootFolder);
   EXPECT_EQ(fs_.getFolder(path(QStringLiteral("alias/"))).identity, real.identity);
@@ -91,6 +94,8 @@ TEST_F(PosixFileSystemTest, UnreadableFolderIsPermissionDenied) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
   folder(QStringLiteral("locked/inner"));
   ASSERT_EQ(::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0), 0);
+  // Opening it must not need the right to read it: the walk drops it only when listing fails.
+  EXPECT_FALSE(fs_.getFolder(path(QStringLiteral("locked/"))).isRootFolder);
   EXPECT_EQ(errorNumberOf([&] { fs_.subFolderNames(path(QStringLiteral("locked"))); }),
             ErrorNumber::PermissionDenied);
   ::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0700);
