@@ -1,0 +1,20 @@
+#pragma once
+
+// The files that make up one table: the table itself and, beside it, its
+// primary index, memo file, secondary indexes and validity checks.
+
+#include <string>
+#include <vector>
+
+namespace orl::pdx {
+
+// True when `fileName` belongs to the table whose file name (without its
+// extension) is `stem`: .db .px .mb .val .tv .Xnn .Ynn .XGn .YGn, matched
+// without regard to letter case.
+bool isFamilyMember(const std::string& stem, const std::string& fileName);
+
+// The names of the family's files in the table's folder, in byte order.
+// Throws orl::pdx::Error when the folder cannot be read.
+std::vector<std::string> tableFamily(const std::string& tablePath);
+
+}  // namespace orl::pdx

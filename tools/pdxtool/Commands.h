@@ -1,0 +1,28 @@
+#pragma once
+
+// The sub-commands of pdxtool. Each throws on failure (main prints the
+// message on one line and exits non-zero) and returns the exit status.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace orl::pdxtool {
+
+using Arguments = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* usage;  // the arguments, as the usage line shows them
+  int (*run)(const Arguments& arguments, std::ostream& out);
+};
+
+// A wrong number or form of arguments; main shows the usage.
+struct UsageError {};
+
+// `info FILE`: the header and the fields.
+int runInfo(const Arguments& arguments, std::ostream& out);
+// `dump FILE`: the header, the fields and every record as JSON.
+int runDump(const Arguments& arguments, std::ostream& out);
+
+}  // namespace orl::pdxtool
