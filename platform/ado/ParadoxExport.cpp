@@ -1,0 +1,240 @@
+#include "platform/ado/ParadoxExport.h"
+
+#include "platform/ado/TableReplacement.h"
+#include "platform/common/Error.h"
+#include "platform/pdx/CodePage.h"
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Table.h"
+#include "platform/pdx/Writer.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orl::ado {
+
+namespace {
+
+using pdx::FieldType;
+
+constexpr int MemoSize = 20;    // 10 bytes of each memo kept in the record
+constexpr int BinarySize = 10;  // nothing of the value kept in the record
+constexpr std::int64_t LargestExactDouble = std::int64_t{1} << 53;
+
+QString shown(const Value& value) {
+  if (value.kind() == Value::Kind::Bytes) return QStringLiteral("(%1 bytes)").arg(value.asBytes().size());
+  const QString text = value.toText();
+  return text.size() > 60 ? QLatin1Char('\'') + text.left(60) + QStringLiteral("...'")
+                          : QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+Error cannotKeep(const QString& field, const Value& value, const QString& why) {
+  return Error::provider(QStringLiteral("The value %1 of field '%2' cannot be written unchanged into a Paradox table: %3")
+                             .arg(shown(value), field, why));
+}
+
+bool isEmptyText(const Value& value) { return value.kind() == Value::Kind::Text && value.asText().isEmpty(); }
+
+int scaleOf(const pdx::Decimal& number) {
+  const auto point = number.text.find('.');
+  return point == std::string::npos ? 0 : static_cast<int>(number.text.size() - point - 1);
+}
+
+bool isWhole(const Value& value) {
+  return value.kind() == Value::Kind::Int16 || value.kind() == Value::Kind::Int32;
+}
+
+// Long cannot hold its lowest value: those bits mean a blank field.
+bool fitsLong(std::int32_t number) { return number != std::numeric_limits<std::int32_t>::min(); }
+
+pdx::Field fieldFor(const ScratchColumn& column, const std::vector<std::vector<Value>>& rows, std::size_t index,
+                    const pdx::CodePage& codePage) {
+  const std::string name = column.name.toStdString();
+  const QString& type = column.scratchType;
+  const auto values = [&](auto&& visit) {
+    for (const auto& row : rows) {
+      const Value& value = row[index];
+      if (!value.isNull() && !isEmptyText(value)) visit(value);
+    }
+  };
+  if (type == QLatin1String("TEXT")) {
+    bool text = false, bytes = false;
+    std::size_t longest = 0;
+    values([&](const Value& value) {
+      if (value.kind() == Value::Kind::Bytes) {
+        bytes = true;
+        longest = std::max(longest, value.asBytes().size());
+        return;
+      }
+      text = true;
+      const auto encoded = codePage.encode(value.toText().toStdString());
+      if (!encoded)
+        throw cannotKeep(column.name, value,
+                         QStringLiteral("it holds a character that code page %1 cannot hold").arg(codePage.number()));
+      longest = std::max(longest, encoded->size());
+    });
+    if (text && bytes)
+      throw Error::provider(QStringLiteral("The field '%1' holds both text and binary values.").arg(column.name));
+    if (bytes) return longest <= 255 ? pdx::Field{name, FieldType::Bytes, static_cast<int>(std::max<std::size_t>(longest, 1))}
+                                     : pdx::Field{name, FieldType::Binary, BinarySize};
+    return longest <= 255 ? pdx::Field{name, FieldType::Alpha, 255} : pdx::Field{name, FieldType::Memo, MemoSize};
+  }
+  if (type == QLatin1String("MEMO")) return {name, FieldType::Memo, MemoSize};
+  if (type == QLatin1String("INT")) {
+    bool number = false;
+    values([&](const Value& value) { number = number || !isWhole(value) || !fitsLong(value.asInteger()); });
+    return number ? pdx::Field{name, FieldType::Number, 8} : pdx::Field{name, FieldType::Long, 4};
+  }
+  if (type == QLatin1String("FLOAT")) return {name, FieldType::Number, 8};
+  if (type == QLatin1String("DECIMAL")) {
+    std::optional<int> scale;
+    values([&](const Value& value) {
+      if (value.kind() != Value::Kind::Decimal) return;
+      const int own = scaleOf(value.asDecimal());
+      if (scale && *scale != own)
+        throw cannotKeep(column.name, value, QStringLiteral("the field's other values have %1 digits after the point")
+                                                 .arg(*scale));
+      scale = own;
+    });
+    return {name, FieldType::Bcd, scale.value_or(2)};
+  }
+  if (type == QLatin1String("DATETIME")) {
+    bool dates = false, times = false, moments = false;
+    values([&](const Value& value) {
+      dates = dates || value.kind() == Value::Kind::Date;
+      times = times || value.kind() == Value::Kind::Time;
+      moments = moments || value.kind() == Value::Kind::Timestamp;
+    });
+    if (times && (dates || moments))
+      throw Error::provider(QStringLiteral("The field '%1' holds both times of day and dates.").arg(column.name));
+    if (times) return {name, FieldType::Time, 4};
+    if (moments) return {name, FieldType::Timestamp, 8};
+    return {name, FieldType::Date, 4};
+  }
+  return {name, FieldType::Binary, BinarySize};
+}
+
+}  // namespace
+
+std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
+                                         const std::vector<std::vector<Value>>& rows, int codePage) {
+  const pdx::CodePage page(codePage);
+  std::vector<pdx::Field> fields;
+  for (std::size_t c = 0; c < columns.size(); ++c) fields.push_back(fieldFor(columns[c], rows, c, page));
+  return fields;
+}
+
+pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
+  const QString name = QString::fromStdString(field.name);
+  if (value.isNull()) return pdx::Null{};
+  if (isEmptyText(value)) return pdx::Null{};
+  const auto wrong = [&] { return cannotKeep(name, value, QStringLiteral("it is not a value of the field's type")); };
+  switch (field.type) {
+    case FieldType::Alpha:
+    case FieldType::Memo:
+      if (value.kind() == Value::Kind::Bytes) throw wrong();
+      return value.toText().toStdString();
+    case FieldType::Bytes:
+    case FieldType::Binary:
+      if (value.kind() != Value::Kind::Bytes) throw wrong();
+      return value.asBytes();
+    case FieldType::Long:
+      if (!isWhole(value)) throw wrong();
+      return std::int64_t{value.asInteger()};
+    case FieldType::Number:
+      switch (value.kind()) {
+        case Value::Kind::Double:
+          return value.asDouble();
+        case Value::Kind::Int16:
+        case Value::Kind::Int32:
+          return static_cast<double>(value.asInteger());
+        case Value::Kind::Decimal: {
+          const auto whole = ParseInteger(value.toText());
+          if (!whole || *whole > LargestExactDouble || *whole < -LargestExactDouble)
+            throw cannotKeep(name, value, QStringLiteral("a Paradox number cannot hold it exactly"));
+          return static_cast<double>(*whole);
+        }
+        default:
+          throw wrong();
+      }
+    case FieldType::Bcd:
+      if (value.kind() != Value::Kind::Decimal) throw wrong();
+      return value.asDecimal();
+    case FieldType::Date:
+      if (value.kind() != Value::Kind::Date) throw wrong();
+      return value.asDate();
+    case FieldType::Time:
+      if (value.kind() != Value::Kind::Time) throw wrong();
+      return value.asTime();
+    case FieldType::Timestamp:
+      if (value.kind() == Value::Kind::Date) return pdx::Timestamp{value.asDate(), pdx::TimeOfDay{0}};
+      if (value.kind() != Value::Kind::Timestamp) throw wrong();
+      return value.asTimestamp();
+    default:
+      break;
+  }
+  throw wrong();
+}
+
+void ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
+                     Rows& rows, pdx::FileOps& files) {
+  if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
+    throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
+  const QString table = fileName.left(fileName.size() - 3);
+  if (!QFileInfo(folder).isDir())
+    throw Error::provider(QStringLiteral("'%1' is not a valid path.").arg(folder));
+  const QStringList family = TableReplacement::FamilyOf(folder, table, files);
+  if (std::any_of(family.begin(), family.end(), [&](const QString& name) {
+        return name.compare(fileName, Qt::CaseInsensitive) == 0;
+      }))
+    throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));
+
+  pdx::WriterSettings settings;
+  try {
+    // Text is written as the table being replaced had it.
+    if (const auto old = TableReplacement::setAsideTableFile(folder, table, files)) {
+      const pdx::TableHeader header = pdx::Table::inspect(old->toStdString());
+      settings.codePage = header.textCodePage();
+      settings.sortOrder = header.sortOrder;
+      if (!header.sortOrderName.empty()) settings.sortOrderName = header.sortOrderName;
+    }
+  } catch (const pdx::Error& error) {
+    throw Error::provider(QString::fromStdString(error.what()));
+  }
+
+  std::vector<std::vector<Value>> values;
+  std::vector<Value> row;
+  while (rows.next(row)) values.push_back(row);
+  settings.fields = ParadoxFieldsFor(columns, values, settings.codePage);
+  settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
+
+  const std::string hidden = TableReplacement::newTableFile(folder, table).toStdString();
+  const std::string finalTable = pdx::joinPath(folder.toStdString(), fileName.toStdString());
+  try {
+    pdx::TableWriter writer(files, hidden, settings);
+    std::vector<pdx::Value> record(settings.fields.size());
+    for (const auto& scratchRow : values) {
+      for (std::size_t c = 0; c < scratchRow.size(); ++c) record[c] = ToParadox(scratchRow[c], settings.fields[c]);
+      writer.append(record);
+    }
+    writer.finish();
+    // The memo file first: the table file is the one whose name makes the table.
+    if (!writer.blobPath().empty()) {
+      const std::string finalBlobs = finalTable.substr(0, finalTable.size() - 2) + "mb";
+      files.rename(writer.blobPath(), finalBlobs);
+    }
+    files.rename(hidden, finalTable);
+    files.syncFolder(folder.toStdString());
+  } catch (const pdx::FileOpError& error) {
+    throw Error(ErrorNumber::PathFileAccessError,
+                QStringLiteral("Could not %1 the file '%2' while writing table '%3'.")
+                    .arg(QString::fromLatin1(pdx::fileOpName(error.op())), QString::fromStdString(error.path()), table));
+  } catch (const pdx::Error& error) {
+    throw Error::provider(QString::fromStdString(error.what()));
+  }
+}
+
+}  // namespace orl::ado

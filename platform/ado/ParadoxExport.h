@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/ado/Provider.h"
+#include "platform/pdx/FileOps.h"
+#include "platform/pdx/Value.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace orl::ado {
+
+// A scratch column: its name and its scratch type (TEXT, MEMO, INT, FLOAT,
+// DECIMAL, DATETIME or OLEOBJECT).
+struct ScratchColumn {
+  QString name;
+  QString scratchType;
+};
+
+// The Paradox field each scratch column becomes, chosen from its type and
+// the values it holds: TEXT is Alpha 255, or Memo when a value is longer
+// than 255 bytes, or Bytes (Binary past 255 bytes) when its values are
+// bytes; MEMO is Memo; INT is Long, or Number when a value is not a whole
+// number or Long cannot hold it; FLOAT is Number; DECIMAL is BCD with the
+// values' scale; DATETIME is Date, Time or Timestamp, whichever holds every
+// value; OLEOBJECT is Binary. Raises orl::Error naming the field and the
+// value that no field type can keep unchanged.
+std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
+                                         const std::vector<std::vector<Value>>& rows, int codePage);
+
+// A scratch value as the writer takes it for a field; an empty text in a
+// field that is not text is a blank field. Raises orl::Error naming the
+// field and the value when it cannot be kept unchanged.
+pdx::Value ToParadox(const Value& value, const pdx::Field& field);
+
+// Carries out the export statement: writes the rows as the new unkeyed
+// level-5 table `fileName` (T.db, with T.mb when needed) in the folder, in
+// the code page and sort order of the table it replaces. It is written under
+// a hidden name and takes its own only when complete. Fails, changing
+// nothing, when a table of that name is in the folder already.
+void ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
+                     Rows& rows, pdx::FileOps& files);
+
+}  // namespace orl::ado

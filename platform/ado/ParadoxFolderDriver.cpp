@@ -1,0 +1,196 @@
+#include "platform/ado/ParadoxFolderDriver.h"
+
+#include "platform/ado/ParadoxValues.h"
+#include "platform/ado/TableReplacement.h"
+#include "platform/common/Error.h"
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Table.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace orl::ado {
+
+namespace {
+
+const QString DriverPart = QStringLiteral("Driver={Microsoft Paradox Driver (*.db )};");
+
+Error driverError(const QString& message) {
+  return Error::provider(QStringLiteral("[Microsoft][ODBC Paradox Driver] %1").arg(message));
+}
+
+// The rows of one table, read record by record as the caller asks.
+class TableRows final : public Rows {
+ public:
+  TableRows(pdx::Table table, std::vector<std::size_t> picked)
+      : table_(std::move(table)),
+        codePage_(table_.header().textCodePage()),
+        picked_(std::move(picked)),
+        cursor_(table_.cursor()) {
+    for (std::size_t index : picked_) {
+      const pdx::Field& field = table_.fields()[index];
+      columns_.push_back({QString::fromStdString(field.name), AdoTypeOf(static_cast<char>(field.type))});
+    }
+  }
+
+  const std::vector<Column>& columns() const override { return columns_; }
+  std::int64_t recordCount() override { return table_.header().recordCount; }
+
+  bool next(std::vector<Value>& row) override {
+    try {
+      if (!cursor_.next(record_)) return false;
+    } catch (const pdx::Error& error) {
+      throw driverError(QString::fromStdString(error.what()));
+    }
+    row.clear();
+    for (std::size_t index : picked_) row.push_back(FromParadox(record_[index], table_.fields()[index].type, codePage_));
+    return true;
+  }
+
+ private:
+  pdx::Table table_;
+  pdx::CodePage codePage_;
+  std::vector<std::size_t> picked_;
+  pdx::Cursor cursor_;
+  std::vector<Column> columns_;
+  std::vector<pdx::Value> record_;
+};
+
+}  // namespace
+
+int AdoTypeOf(char paradoxType) {
+  switch (static_cast<pdx::FieldType>(paradoxType)) {
+    case pdx::FieldType::Alpha:
+      return 200;
+    case pdx::FieldType::Memo:
+      return 201;
+    case pdx::FieldType::Short:
+      return 2;
+    case pdx::FieldType::Long:
+    case pdx::FieldType::Autoincrement:
+      return 3;
+    case pdx::FieldType::Number:
+    case pdx::FieldType::Money:
+      return 5;
+    case pdx::FieldType::Bcd:
+      return 14;
+    case pdx::FieldType::Date:
+      return 133;
+    case pdx::FieldType::Time:
+    case pdx::FieldType::Timestamp:
+      return 135;
+    case pdx::FieldType::Logical:
+      return 11;
+    case pdx::FieldType::Bytes:
+      return 128;
+    case pdx::FieldType::Binary:
+    case pdx::FieldType::FormattedMemo:
+    case pdx::FieldType::Graphic:
+    case pdx::FieldType::Ole:
+      return 205;
+  }
+  return 0;
+}
+
+bool ParadoxFolderDriver::accepts(const QString& connectionString) {
+  return connectionString.startsWith(DriverPart, Qt::CaseInsensitive);
+}
+
+QString ParadoxFolderDriver::folderOf(const QString& connectionString) {
+  // The exact form the program builds names the folder twice; read that way,
+  // a folder holding ";" or "=" is taken whole.
+  const QString head = DriverPart + QStringLiteral("DriverID=538;Fil=Paradox 5.X;DefaultDir=");
+  const QString tail = QStringLiteral(";CollatingSequence=ASCII;");
+  const QString middle = QStringLiteral(";Dbq=");
+  if (connectionString.startsWith(head) && connectionString.endsWith(tail)) {
+    const QString both = connectionString.mid(head.size(), connectionString.size() - head.size() - tail.size());
+    const qsizetype half = (both.size() - middle.size()) / 2;
+    if (half >= 0 && both == both.left(half) + middle + both.left(half)) return both.left(half);
+  }
+  QString folder;
+  for (const QString& part : connectionString.split(QLatin1Char(';'))) {
+    const qsizetype equals = part.indexOf(QLatin1Char('='));
+    if (equals >= 0 && part.left(equals).trimmed().compare(QLatin1String("Dbq"), Qt::CaseInsensitive) == 0)
+      folder = part.mid(equals + 1);
+  }
+  return folder;
+}
+
+ParadoxFolderDriver::ParadoxFolderDriver(const QString& connectionString, const Seams& seams)
+    : folder_(folderOf(connectionString)), seams_(seams) {
+  if (folder_.isEmpty() || !QFileInfo(folder_).isDir())
+    throw driverError(QStringLiteral("'%1' is not a valid path. Make sure that the path name is spelled correctly "
+                                     "and that you are connected to the server on which the file resides.")
+                          .arg(folder_));
+}
+
+QString ParadoxFolderDriver::tableFile(const QString& table) const {
+  const QString wanted = table + QStringLiteral(".db");
+  QStringList found;
+  const QDir folder(folder_);
+  for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+    if (name.compare(wanted, Qt::CaseInsensitive) == 0) found << name;
+  if (found.isEmpty())
+    throw driverError(QStringLiteral("The Microsoft Jet database engine could not find the object '%1'. Make sure "
+                                     "the object exists and that you spell its name and the path name correctly.")
+                          .arg(table));
+  if (found.size() > 1)
+    throw driverError(QStringLiteral("The folder holds more than one file for table '%1' (%2), differing only in "
+                                     "letter case; rename all but one.")
+                          .arg(table, found.join(QStringLiteral(", "))));
+  return folder.filePath(found.front());
+}
+
+std::unique_ptr<Rows> ParadoxFolderDriver::execute(const QString& statement) {
+  static const QRegularExpression selectAll(QStringLiteral("^SELECT \\* FROM `([^`]*)`$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression selectOne(QStringLiteral("^SELECT `([^`]*)` FROM `([^`]*)`$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression dropTable(QStringLiteral("^DROP TABLE `([^`]*)`$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+  if (const auto match = selectAll.match(statement); match.hasMatch()) return select(match.captured(1), nullptr);
+  if (const auto match = selectOne.match(statement); match.hasMatch()) {
+    const QString field = match.captured(1);
+    return select(match.captured(2), &field);
+  }
+  if (const auto match = dropTable.match(statement); match.hasMatch()) {
+    drop(match.captured(1));
+    return nullptr;
+  }
+  throw driverError(QStringLiteral("The driver does not understand this statement: %1").arg(statement));
+}
+
+std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
+  const QString file = tableFile(table);
+  try {
+    const pdx::TableHeader header = pdx::Table::inspect(file.toStdString());
+    if (header.encrypted)
+      throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read.").arg(table));
+    pdx::Table opened = pdx::Table::open(file.toStdString());
+    std::vector<std::size_t> picked;
+    for (std::size_t i = 0; i < opened.fields().size(); ++i) {
+      if (!field || QString::fromStdString(opened.fields()[i].name).compare(*field, Qt::CaseInsensitive) == 0)
+        picked.push_back(i);
+      if (field && !picked.empty()) break;
+    }
+    if (field && picked.empty())
+      throw driverError(QStringLiteral("The table '%1' has no field '%2'.").arg(table, *field));
+    return std::make_unique<TableRows>(std::move(opened), std::move(picked));
+  } catch (const pdx::Error& error) {
+    throw driverError(QString::fromStdString(error.what()));
+  }
+}
+
+void ParadoxFolderDriver::drop(const QString& table) {
+  tableFile(table);
+  pdx::PosixFileOps realFiles;
+  pdx::FileOps& files = seams_.files ? *seams_.files : realFiles;
+  TableReplacement::setAside(folder_, table, files);
+}
+
+std::unique_ptr<Rows> ParadoxFolderDriver::openSchema(int schema) {
+  throw driverError(QStringLiteral("The driver offers no schema %1.").arg(schema));
+}
+
+}  // namespace orl::ado

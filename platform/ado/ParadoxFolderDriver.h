@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/ado/Connection.h"
+#include "platform/ado/Provider.h"
+
+#include <QString>
+
+namespace orl::ado {
+
+// The Paradox folder driver: reads the tables of one folder (the "Dbq=" of
+// the connection string) and understands exactly three statements:
+//   SELECT * FROM `T`     SELECT `F` FROM `T`     DROP TABLE `T`
+// A table name is the file T.db in the folder, matched without regard to
+// letter case. Password-protected tables are refused.
+class ParadoxFolderDriver final : public Provider {
+ public:
+  static bool accepts(const QString& connectionString);
+  // The folder a connection string names, exactly as written in it.
+  static QString folderOf(const QString& connectionString);
+
+  ParadoxFolderDriver(const QString& connectionString, const Seams& seams);
+
+  std::unique_ptr<Rows> execute(const QString& statement) override;
+  std::unique_ptr<Rows> openSchema(int schema) override;
+
+  const QString& folder() const { return folder_; }
+
+  // The path of table T's ".db" file, in whatever letter case it has; raises
+  // orl::Error when there is none or more than one.
+  QString tableFile(const QString& table) const;
+
+ private:
+  std::unique_ptr<Rows> select(const QString& table, const QString* field);
+  void drop(const QString& table);
+
+  QString folder_;
+  Seams seams_;
+};
+
+// The ADO type number the driver reports for a Paradox field type.
+int AdoTypeOf(char paradoxType);
+
+}  // namespace orl::ado

@@ -1,0 +1,434 @@
+#include "platform/ado/ScratchDatabase.h"
+
+#include "platform/ado/ParadoxExport.h"
+#include "platform/common/Error.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <limits>
+
+namespace orl::ado {
+
+namespace {
+
+const QString Prefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;");
+
+// The scratch types and what the column is declared as in SQLite, so that
+// its affinity is TEXT (no conversion), INTEGER, REAL or BLOB (none).
+struct ScratchType {
+  const char* name;
+  const char* declared;
+  int adoType;
+};
+constexpr ScratchType ScratchTypes[] = {
+    {"TEXT", "TEXT", 202},           {"MEMO", "MEMO TEXT", 203},        {"INT", "INT", 3},
+    {"FLOAT", "FLOAT", 5},           {"DECIMAL", "DECIMAL TEXT", 131},  {"DATETIME", "DATETIME TEXT", 7},
+    {"OLEOBJECT", "OLEOBJECT BLOB", 205},
+};
+
+const ScratchType* scratchTypeNamed(const QString& name) {
+  for (const ScratchType& type : ScratchTypes)
+    if (name.compare(QLatin1String(type.name), Qt::CaseInsensitive) == 0) return &type;
+  return nullptr;
+}
+
+const ScratchType* scratchTypeDeclaredAs(const char* declared) {
+  if (!declared) return nullptr;
+  for (const ScratchType& type : ScratchTypes)
+    if (qstricmp(declared, type.declared) == 0) return &type;
+  return nullptr;
+}
+
+QByteArray quoted(const QString& name) {
+  return '"' + name.toUtf8().replace("\"", "\"\"") + '"';
+}
+
+Error sqliteError(sqlite3* db, const QString& statement) {
+  return Error::provider(QStringLiteral("%1 (statement: %2)").arg(QString::fromUtf8(sqlite3_errmsg(db)), statement));
+}
+
+// A prepared statement that is finalised on the way out.
+class Prepared {
+ public:
+  Prepared(sqlite3* db, const QByteArray& sql, const QString& shownAs) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_, &tail) != SQLITE_OK)
+      throw sqliteError(db, shownAs);
+    if (!statement_) throw Error::provider(QStringLiteral("The statement is empty: %1").arg(shownAs));
+    // Only one statement a call: anything after it would otherwise be ignored.
+    if (!QByteArray(tail).trimmed().isEmpty()) {
+      sqlite3_finalize(statement_);
+      throw Error::provider(QStringLiteral("Characters found after end of SQL statement: %1").arg(shownAs));
+    }
+  }
+  ~Prepared() { sqlite3_finalize(statement_); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+  sqlite3_stmt* get() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type) {
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_NULL:
+      return Value();
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 number = sqlite3_column_int64(statement, column);
+      if (number >= std::numeric_limits<std::int32_t>::min() && number <= std::numeric_limits<std::int32_t>::max())
+        return Value::int32(static_cast<std::int32_t>(number));
+      return Value::decimal(pdx::Decimal{std::to_string(number)});
+    }
+    case SQLITE_FLOAT:
+      return Value::real(sqlite3_column_double(statement, column));
+    case SQLITE_BLOB: {
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+      const int size = sqlite3_column_bytes(statement, column);
+      return Value::bytes(pdx::Bytes(data, data + size));
+    }
+    default:
+      break;
+  }
+  const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                                         sqlite3_column_bytes(statement, column));
+  if (type && qstrcmp(type->name, "DECIMAL") == 0) {
+    if (const auto decimal = ParseDecimal(text)) return Value::decimal(*decimal);
+  } else if (type && qstrcmp(type->name, "DATETIME") == 0) {
+    if (const auto moment = ParseTimestamp(text)) return Value::timestamp(*moment);
+    if (const auto date = ParseDate(text)) return Value::date(*date);
+    if (const auto time = ParseTime(text)) return Value::time(*time);
+  }
+  return Value::text(text);
+}
+
+// The value list of the staging copy's INSERT: 'text' with doubled quotes,
+// NULL, or X'hex' for bytes, separated by a comma and blanks.
+struct Literal {
+  enum Kind { Null, Text, Blob } kind;
+  QString text;
+  QByteArray blob;
+};
+
+std::vector<Literal> parseValueList(const QString& list, const QString& statement) {
+  std::vector<Literal> literals;
+  const auto malformed = [&] {
+    return Error::provider(QStringLiteral("Syntax error in INSERT INTO statement: %1").arg(statement));
+  };
+  qsizetype at = 0;
+  const qsizetype size = list.size();
+  for (;;) {
+    while (at < size && list[at] == QLatin1Char(' ')) ++at;
+    if (list.mid(at, 4).compare(QLatin1String("NULL"), Qt::CaseInsensitive) == 0) {
+      literals.push_back({Literal::Null, {}, {}});
+      at += 4;
+    } else if (at + 1 < size && (list[at] == QLatin1Char('X') || list[at] == QLatin1Char('x')) &&
+               list[at + 1] == QLatin1Char('\'')) {
+      const qsizetype end = list.indexOf(QLatin1Char('\''), at + 2);
+      if (end < 0) throw malformed();
+      const QByteArray hex = list.mid(at + 2, end - at - 2).toLatin1();
+      static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+      if (!hexDigits.match(QString::fromLatin1(hex)).hasMatch()) throw malformed();
+      literals.push_back({Literal::Blob, {}, QByteArray::fromHex(hex)});
+      at = end + 1;
+    } else if (at < size && list[at] == QLatin1Char('\'')) {
+      QString text;
+      ++at;
+      for (;;) {
+        if (at >= size) throw malformed();
+        if (list[at] == QLatin1Char('\'')) {
+          if (at + 1 < size && list[at + 1] == QLatin1Char('\'')) {
+            text += QLatin1Char('\'');
+            at += 2;
+            continue;
+          }
+          ++at;
+          break;
+        }
+        text += list[at++];
+      }
+      literals.push_back({Literal::Text, text, {}});
+    } else {
+      throw malformed();
+    }
+    while (at < size && list[at] == QLatin1Char(' ')) ++at;
+    if (at == size) return literals;
+    if (list[at] != QLatin1Char(',')) throw malformed();
+    ++at;
+  }
+}
+
+}  // namespace
+
+bool ScratchDatabase::accepts(const QString& connectionString) {
+  return connectionString.startsWith(Prefix, Qt::CaseInsensitive);
+}
+
+QString ScratchDatabase::databaseFile(const QString& connectionString) {
+  // The exact form the program builds: the path is everything between the
+  // two fixed parts, so a path holding ";" or "=" is read whole.
+  const QString dataSource = Prefix + QStringLiteral("Data Source=");
+  const QString password = QStringLiteral(";JET OLEDB:Database Password=");
+  if (connectionString.startsWith(dataSource, Qt::CaseInsensitive) &&
+      connectionString.endsWith(password, Qt::CaseInsensitive))
+    return connectionString.mid(dataSource.size(), connectionString.size() - dataSource.size() - password.size());
+  QString file;
+  for (const QString& part : connectionString.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    const qsizetype equals = part.indexOf(QLatin1Char('='));
+    if (equals < 0) continue;
+    const QString key = part.left(equals).trimmed();
+    const QString value = part.mid(equals + 1);
+    if (key.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0) file = value;
+    if (key.compare(QLatin1String("JET OLEDB:Database Password"), Qt::CaseInsensitive) == 0 && !value.isEmpty())
+      throw Error::provider(QStringLiteral("Not a valid password."));
+  }
+  return file;
+}
+
+ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& seams)
+    : file_(databaseFile(connectionString)), seams_(seams) {
+  const QFileInfo info(file_);
+  if (file_.isEmpty() || !info.isFile())
+    throw Error::provider(QStringLiteral("Could not find file '%1'.").arg(file_));
+  if (sqlite3_open_v2(file_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+    sqlite3_close(db_);
+    throw Error::provider(QStringLiteral("Cannot open the scratch database '%1': %2").arg(file_, message));
+  }
+  sqlite3_busy_timeout(db_, 10000);
+  // Reading the schema tells a database from any other file.
+  try {
+    Prepared check(db_, "PRAGMA schema_version", file_);
+    if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
+    // The scratch file is working space: durability gives way to speed here.
+    runPlain(QStringLiteral("PRAGMA journal_mode=WAL"));
+    runPlain(QStringLiteral("PRAGMA synchronous=OFF"));
+  } catch (const Error& error) {
+    sqlite3_close(db_);
+    throw Error::provider(
+        QStringLiteral("Unrecognized database format '%1'. (%2)").arg(file_, error.description()));
+  }
+}
+
+ScratchDatabase::~ScratchDatabase() {
+  forgetPrepared();
+  sqlite3_close(db_);
+}
+
+void ScratchDatabase::forgetPrepared() {
+  sqlite3_finalize(insert_);
+  insert_ = nullptr;
+  insertTable_.clear();
+  insertTypes_.clear();
+  insertNames_.clear();
+}
+
+std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
+  static const QRegularExpression create(QStringLiteral("^CREATE TABLE `([^`]*)`\\((.*)\\);$"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+  static const QRegularExpression insert(QStringLiteral("^INSERT INTO `([^`]*)` VALUES\\((.*)\\)$"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+  static const QRegularExpression exporting(
+      QStringLiteral("^select top ([0-9]+) \\* into \\[Paradox 5\\.x;Database=(.*)\\]\\.\\[([^\\]]*)\\] "
+                     "from \\[([^\\]]*)\\]$"),
+      QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+
+  if (const auto match = insert.match(statement); match.hasMatch()) {
+    insertRow(match.captured(1), match.captured(2));
+    return nullptr;
+  }
+  forgetPrepared();
+  if (const auto match = create.match(statement); match.hasMatch()) {
+    createTable(match.captured(1), match.captured(2));
+    return nullptr;
+  }
+  if (const auto match = exporting.match(statement); match.hasMatch()) {
+    bool fits = false;
+    const qlonglong count = match.captured(1).toLongLong(&fits);
+    if (!fits) throw Error::provider(QStringLiteral("The row count is too large: %1").arg(statement));
+    exportTable(count, match.captured(2), match.captured(3), match.captured(4));
+    return nullptr;
+  }
+  indexColumnOf(statement);
+  return runPlain(statement);
+}
+
+std::unique_ptr<Rows> ScratchDatabase::runPlain(const QString& sql) {
+  Prepared prepared(db_, sql.toUtf8(), sql);
+  sqlite3_stmt* statement = prepared.get();
+  const int columnCount = sqlite3_column_count(statement);
+  std::vector<Column> columns;
+  std::vector<const ScratchType*> types;
+  for (int c = 0; c < columnCount; ++c) {
+    const ScratchType* type = scratchTypeDeclaredAs(sqlite3_column_decltype(statement, c));
+    types.push_back(type);
+    columns.push_back({QString::fromUtf8(sqlite3_column_name(statement, c)), type ? type->adoType : 12});
+  }
+  // Every cursor is a snapshot: the rows are read in full before the caller
+  // sees the first, so later updates on this connection cannot reach them.
+  std::vector<std::vector<Value>> rows;
+  for (;;) {
+    const int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) break;
+    if (result != SQLITE_ROW) throw sqliteError(db_, sql);
+    std::vector<Value> row;
+    row.reserve(static_cast<std::size_t>(columnCount));
+    for (int c = 0; c < columnCount; ++c) row.push_back(valueOfColumn(statement, c, types[static_cast<std::size_t>(c)]));
+    rows.push_back(std::move(row));
+  }
+  if (columnCount == 0) return nullptr;
+  return std::make_unique<RowsInMemory>(std::move(columns), std::move(rows));
+}
+
+void ScratchDatabase::indexColumnOf(const QString& statement) {
+  // The run sends one update a distinct value, each finding its rows by the
+  // field; an index on the field keeps that from reading the whole table.
+  static const QRegularExpression update(QStringLiteral("^update \\[([^\\]]*)\\] set \\[([^\\]]*)\\]="),
+                                         QRegularExpression::CaseInsensitiveOption);
+  const auto match = update.match(statement);
+  if (!match.hasMatch()) return;
+  const std::pair<QString, QString> key{match.captured(1), match.captured(2)};
+  if (indexed_.contains(key)) return;
+  const QByteArray name = "orlintide_" + key.first.toUtf8().toHex() + "_" + key.second.toUtf8().toHex();
+  const QByteArray sql = "CREATE INDEX IF NOT EXISTS " + quoted(QString::fromLatin1(name)) + " ON " +
+                         quoted(key.first) + "(" + quoted(key.second) + ")";
+  Prepared prepared(db_, sql, statement);
+  // A table or field that does not exist fails the update itself, with its own message.
+  if (sqlite3_step(prepared.get()) == SQLITE_DONE) indexed_.insert(key);
+}
+
+void ScratchDatabase::createTable(const QString& table, const QString& columnList) {
+  const auto malformed = [&] {
+    return Error::provider(QStringLiteral("Syntax error in CREATE TABLE statement: `%1`(%2);").arg(table, columnList));
+  };
+  QByteArray sql = "CREATE TABLE " + quoted(table) + "(";
+  qsizetype at = 0;
+  bool first = true;
+  while (at < columnList.size()) {
+    if (columnList[at] != QLatin1Char('`')) throw malformed();
+    const qsizetype close = columnList.indexOf(QLatin1Char('`'), at + 1);
+    if (close < 0) throw malformed();
+    const QString name = columnList.mid(at + 1, close - at - 1);
+    qsizetype end = columnList.indexOf(QLatin1Char(','), close);
+    if (end < 0) end = columnList.size();
+    const QString typeName = columnList.mid(close + 1, end - close - 1).trimmed();
+    const ScratchType* type = scratchTypeNamed(typeName);
+    if (!type)
+      throw Error::provider(QStringLiteral("The column type '%1' of column '%2' is not known.").arg(typeName, name));
+    if (!first) sql += ',';
+    sql += quoted(name) + ' ' + type->declared;
+    first = false;
+    at = end + 1;
+  }
+  if (first) throw malformed();
+  sql += ")";
+  Prepared prepared(db_, sql, QStringLiteral("CREATE TABLE `%1`(%2);").arg(table, columnList));
+  if (sqlite3_step(prepared.get()) != SQLITE_DONE) throw sqliteError(db_, table);
+}
+
+std::vector<ScratchColumn> ScratchDatabase::tableColumns(const QString& table) {
+  Prepared info(db_, "SELECT name, type FROM pragma_table_info(?1)", table);
+  const QByteArray name = table.toUtf8();
+  sqlite3_bind_text(info.get(), 1, name.constData(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  std::vector<ScratchColumn> columns;
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    const QString columnName = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+    const ScratchType* type = scratchTypeDeclaredAs(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)));
+    columns.push_back({columnName, type ? QString::fromLatin1(type->name) : QStringLiteral("TEXT")});
+  }
+  if (columns.empty())
+    throw Error::provider(
+        QStringLiteral("The Microsoft Jet database engine cannot find the input table or query '%1'.").arg(table));
+  return columns;
+}
+
+void ScratchDatabase::insertRow(const QString& table, const QString& valueList) {
+  const QString shown = QStringLiteral("INSERT INTO `%1` VALUES(%2)").arg(table, valueList);
+  if (!insert_ || insertTable_ != table) {
+    forgetPrepared();
+    const auto columns = tableColumns(table);
+    QByteArray sql = "INSERT INTO " + quoted(table) + " VALUES(";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      sql += c ? ",?" : "?";
+      insertTypes_.push_back(columns[c].scratchType);
+      insertNames_.push_back(columns[c].name);
+    }
+    sql += ")";
+    const QByteArray utf8 = sql;
+    if (sqlite3_prepare_v2(db_, utf8.constData(), static_cast<int>(utf8.size()), &insert_, nullptr) != SQLITE_OK)
+      throw sqliteError(db_, shown);
+    insertTable_ = table;
+  }
+  const std::vector<Literal> literals = parseValueList(valueList, shown);
+  if (literals.size() != insertTypes_.size())
+    throw Error::provider(QStringLiteral("Number of query values and destination fields are not the same. (%1)").arg(shown));
+  sqlite3_reset(insert_);
+  sqlite3_clear_bindings(insert_);
+  std::vector<QByteArray> texts(literals.size());
+  for (std::size_t c = 0; c < literals.size(); ++c) {
+    const int slot = static_cast<int>(c) + 1;
+    const Literal& literal = literals[c];
+    if (literal.kind == Literal::Null) continue;
+    if (literal.kind == Literal::Blob) {
+      sqlite3_bind_blob64(insert_, slot, literal.blob.constData(), static_cast<sqlite3_uint64>(literal.blob.size()),
+                          SQLITE_TRANSIENT);
+      continue;
+    }
+    const QString& type = insertTypes_[c];
+    if (type == QLatin1String("INT") || type == QLatin1String("FLOAT")) {
+      // A number is stored as one only when its text is that number's own standard form.
+      if (type == QLatin1String("INT")) {
+        if (const auto whole = ParseInteger(literal.text); whole && QString::number(*whole) == literal.text) {
+          sqlite3_bind_int64(insert_, slot, *whole);
+          continue;
+        }
+      }
+      if (const auto real = ParseDouble(literal.text); real && DoubleText(*real) == literal.text) {
+        if (std::isnan(*real))
+          throw Error::provider(QStringLiteral("The value %1 of field %2 cannot be kept unchanged in the scratch "
+                                               "database.")
+                                    .arg(literal.text, insertNames_[c]));
+        sqlite3_bind_double(insert_, slot, *real);
+        continue;
+      }
+    }
+    texts[c] = literal.text.toUtf8();
+    sqlite3_bind_text64(insert_, slot, texts[c].constData(), static_cast<sqlite3_uint64>(texts[c].size()),
+                        SQLITE_STATIC, SQLITE_UTF8);
+  }
+  const int result = sqlite3_step(insert_);
+  sqlite3_reset(insert_);
+  if (result != SQLITE_DONE) throw sqliteError(db_, shown);
+}
+
+std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count) {
+  tableColumns(table);
+  const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid LIMIT " + QByteArray::number(count);
+  return runPlain(QString::fromUtf8(sql));
+}
+
+std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
+  if (schema != 20)
+    throw Error::provider(QStringLiteral("Object or provider is not capable of performing requested operation. "
+                                         "(schema %1)")
+                              .arg(schema));
+  auto rows = runPlain(QStringLiteral(
+      "SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, name AS TABLE_NAME, "
+      "CASE WHEN name LIKE 'sqlite\\_%' ESCAPE '\\' THEN 'SYSTEM TABLE' WHEN type = 'view' THEN 'VIEW' "
+      "ELSE 'TABLE' END AS TABLE_TYPE FROM sqlite_master WHERE type IN ('table', 'view') ORDER BY name"));
+  return rows;
+}
+
+void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, const QString& fileName,
+                                  const QString& table) {
+  pdx::PosixFileOps realFiles;
+  ExportToParadox(folder, fileName, tableColumns(table), *firstRows(table, count),
+                  seams_.files ? *seams_.files : realFiles);
+}
+
+}  // namespace orl::ado

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/ado/Connection.h"
+#include "platform/ado/ParadoxExport.h"
+#include "platform/ado/Provider.h"
+
+#include <QString>
+
+#include <set>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace orl::ado {
+
+// The scratch database: an SQLite file that the program opens read-write
+// and never creates. It takes the statements of the staging copy, the run
+// and the write-back, and carries out the "Paradox 5.x" export itself.
+//
+// Columns are declared so that SQLite's type affinity never turns a value
+// into another: text, memo, decimal and date columns keep text as text, and
+// a number reaches an INT or FLOAT column only when its text is the exact
+// standard form of that number.
+class ScratchDatabase final : public Provider {
+ public:
+  static bool accepts(const QString& connectionString);
+  // The file named by "Data Source=" in the connection string.
+  static QString databaseFile(const QString& connectionString);
+
+  ScratchDatabase(const QString& connectionString, const Seams& seams);
+  ~ScratchDatabase() override;
+
+  std::unique_ptr<Rows> execute(const QString& statement) override;
+  std::unique_ptr<Rows> openSchema(int schema) override;
+
+  // The columns of a scratch table with their scratch types, in order.
+  std::vector<ScratchColumn> tableColumns(const QString& table);
+
+  // Reads the first rows of a table in the order they were inserted.
+  std::unique_ptr<Rows> firstRows(const QString& table, std::int64_t count);
+
+ private:
+  void createTable(const QString& table, const QString& columnList);
+  void insertRow(const QString& table, const QString& valueList);
+  void exportTable(std::int64_t count, const QString& folder, const QString& fileName, const QString& table);
+  void indexColumnOf(const QString& statement);
+  std::unique_ptr<Rows> runPlain(const QString& sql);
+  void forgetPrepared();
+
+  QString file_;
+  Seams seams_;
+  sqlite3* db_ = nullptr;
+  QString insertTable_;
+  sqlite3_stmt* insert_ = nullptr;
+  std::vector<QString> insertTypes_;
+  std::vector<QString> insertNames_;
+  std::set<std::pair<QString, QString>> indexed_;
+};
+
+}  // namespace orl::ado

@@ -1,0 +1,145 @@
+#include "platform/ado/Value.h"
+
+#include "platform/common/Error.h"
+
+#include <QRegularExpression>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace orl::ado {
+
+namespace {
+
+QString twoDigits(int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); }
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+bool isRealDate(int year, int month, int day) {
+  static constexpr int DaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  const int last = DaysInMonth[month - 1] + (month == 2 && isLeapYear(year) ? 1 : 0);
+  return day <= last;
+}
+
+}  // namespace
+
+QString DateText(const pdx::Date& date) {
+  return QStringLiteral("%1-%2-%3")
+      .arg(date.year, 4, 10, QLatin1Char('0'))
+      .arg(twoDigits(date.month), twoDigits(date.day));
+}
+
+QString TimeText(const pdx::TimeOfDay& time) {
+  const int ms = time.milliseconds;
+  QString text = QStringLiteral("%1:%2:%3")
+                     .arg(twoDigits(ms / 3600000), twoDigits(ms / 60000 % 60), twoDigits(ms / 1000 % 60));
+  if (ms % 1000 != 0) text += QStringLiteral(".%1").arg(ms % 1000, 3, 10, QLatin1Char('0'));
+  return text;
+}
+
+QString DoubleText(double number) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+  return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+std::int32_t Value::asInteger() const {
+  if (kind() == Kind::Int16) return std::get<Int16>(content_).value;
+  return std::get<Int32>(content_).value;
+}
+
+QString Value::toText() const {
+  switch (kind()) {
+    case Kind::Null:
+      return QString();
+    case Kind::Text:
+      return asText();
+    case Kind::Int16:
+    case Kind::Int32:
+      return QString::number(asInteger());
+    case Kind::Double:
+      return DoubleText(asDouble());
+    case Kind::Decimal:
+      return QString::fromStdString(asDecimal().text);
+    case Kind::Boolean:
+      return asBoolean() ? QStringLiteral("True") : QStringLiteral("False");
+    case Kind::Date:
+      return DateText(asDate());
+    case Kind::Time:
+      return TimeText(asTime());
+    case Kind::Timestamp:
+      return DateText(asTimestamp().date) + QLatin1Char(' ') + TimeText(asTimestamp().time);
+    case Kind::Bytes:
+      break;
+  }
+  throw Error(ErrorNumber::InvalidCall,
+              QStringLiteral("A binary value of %1 bytes has no text form.").arg(asBytes().size()));
+}
+
+bool operator==(const Value& a, const Value& b) { return a.content_ == b.content_; }
+
+std::optional<std::int64_t> ParseInteger(const QString& text) {
+  static const QRegularExpression form(QStringLiteral("^-?[0-9]+$"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  const QByteArray digits = text.toLatin1();
+  std::int64_t number = 0;
+  const auto result = std::from_chars(digits.constData(), digits.constData() + digits.size(), number);
+  if (result.ec != std::errc() || result.ptr != digits.constData() + digits.size()) return std::nullopt;
+  return number;
+}
+
+std::optional<double> ParseDouble(const QString& text) {
+  // What to_chars writes: an optional sign, digits with an optional point,
+  // an optional exponent; or inf and nan.
+  static const QRegularExpression form(
+      QStringLiteral("^-?(([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?|inf|nan)$"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  const QByteArray chars = text.toLatin1();
+  double number = 0;
+  const auto result = std::from_chars(chars.constData(), chars.constData() + chars.size(), number);
+  if (result.ec != std::errc() || result.ptr != chars.constData() + chars.size()) return std::nullopt;
+  return number;
+}
+
+std::optional<pdx::Decimal> ParseDecimal(const QString& text) {
+  static const QRegularExpression form(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  return pdx::Decimal{text.toStdString()};
+}
+
+std::optional<pdx::Date> ParseDate(const QString& text) {
+  static const QRegularExpression form(QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})$"));
+  const auto match = form.match(text);
+  if (!match.hasMatch()) return std::nullopt;
+  const pdx::Date date{match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt()};
+  if (!isRealDate(date.year, date.month, date.day)) return std::nullopt;
+  return date;
+}
+
+std::optional<pdx::TimeOfDay> ParseTime(const QString& text) {
+  static const QRegularExpression form(QStringLiteral("^([0-9]{2}):([0-9]{2}):([0-9]{2})(\\.([0-9]{3}))?$"));
+  const auto match = form.match(text);
+  if (!match.hasMatch()) return std::nullopt;
+  const int hours = match.captured(1).toInt();
+  const int minutes = match.captured(2).toInt();
+  const int seconds = match.captured(3).toInt();
+  const int milliseconds = match.captured(5).isEmpty() ? 0 : match.captured(5).toInt();
+  if (hours > 23 || minutes > 59 || seconds > 59) return std::nullopt;
+  // A time written with ".000" would not read back into the same text.
+  if (!match.captured(5).isEmpty() && milliseconds == 0) return std::nullopt;
+  return pdx::TimeOfDay{((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds};
+}
+
+std::optional<pdx::Timestamp> ParseTimestamp(const QString& text) {
+  const qsizetype space = text.indexOf(QLatin1Char(' '));
+  if (space < 0) return std::nullopt;
+  const auto date = ParseDate(text.left(space));
+  const auto time = ParseTime(text.mid(space + 1));
+  if (!date || !time) return std::nullopt;
+  return pdx::Timestamp{*date, *time};
+}
+
+}  // namespace orl::ado
