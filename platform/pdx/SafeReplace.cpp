@@ -1,0 +1,335 @@
+#include "platform/pdx/SafeReplace.h"
+
+#include "platform/pdx/Family.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+namespace orl::pdx {
+namespace {
+
+const std::string StagedPrefix = ".orlintide-new.";
+const std::string AsidePrefix = ".orlintide-old.";
+const std::string JournalPrefix = ".orlintide-replace.";
+const std::string DonePrefix = ".orlintide-done.";
+const std::string TemporarySuffix = ".tmp";
+const std::string JournalTitle = "orlintide family replacement 1";
+
+std::string lower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return result;
+}
+
+std::string stemOf(const std::string& name) {
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool sameMember(const std::string& name, const std::string& stem) { return isFamilyMember(stem, name); }
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+struct Journal {
+  std::vector<std::string> oldMembers;
+  std::vector<std::string> newMembers;
+};
+
+std::string journalText(const Journal& journal) {
+  std::string text = JournalTitle + "\n";
+  for (const auto& name : journal.oldMembers) text += "old " + name + "\n";
+  for (const auto& name : journal.newMembers) text += "new " + name + "\n";
+  return text + "end\n";
+}
+
+// Reads a journal written by journalText; throws when it is not whole.
+Journal readJournal(FileOps& files, const std::string& path) {
+  const std::string text = files.readSmallFile(path, 1 << 20);
+  Journal journal;
+  std::size_t at = 0;
+  bool titled = false;
+  bool ended = false;
+  while (at < text.size()) {
+    const auto end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!titled) {
+      titled = line == JournalTitle;
+      if (!titled) break;
+    } else if (line == "end") {
+      ended = at == text.size();
+      break;
+    } else if (line.compare(0, 4, "old ") == 0 && line.size() > 4) {
+      journal.oldMembers.push_back(line.substr(4));
+    } else if (line.compare(0, 4, "new ") == 0 && line.size() > 4) {
+      journal.newMembers.push_back(line.substr(4));
+    } else {
+      break;
+    }
+  }
+  if (!ended)
+    throw Error("The replacement journal \"" + path + "\" is damaged; the table's files are left as they are");
+  return journal;
+}
+
+class Folder {
+ public:
+  Folder(FileOps& files, std::string folder) : files_(files), folder_(std::move(folder)) {}
+  std::string path(const std::string& name) const { return joinPath(folder_, name); }
+  bool has(const std::string& name) { return files_.exists(path(name)); }
+  void rename(const std::string& from, const std::string& to) { files_.rename(path(from), path(to)); }
+  void remove(const std::string& name) { files_.remove(path(name)); }
+  void sync() { files_.syncFolder(folder_); }
+  std::vector<std::string> names() { return files_.list(folder_); }
+  FileOps& files() { return files_; }
+
+ private:
+  FileOps& files_;
+  std::string folder_;
+};
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Step 3, from wherever an earlier attempt stopped.
+void moveForward(Folder& folder, const Journal& journal) {
+  for (const auto& name : journal.oldMembers)
+    if (!folder.has(AsidePrefix + name) && folder.has(name)) folder.rename(name, AsidePrefix + name);
+  for (const auto& name : journal.newMembers)
+    if (folder.has(StagedPrefix + name)) folder.rename(StagedPrefix + name, name);
+  for (const auto& name : journal.newMembers)
+    if (!folder.has(name))
+      throw Error("The new table file \"" + folder.path(name) + "\" is missing; the old one is kept as \"" +
+                  folder.path(AsidePrefix + name) + "\"");
+  folder.sync();
+}
+
+// Step 4: the new family is in place; what was set aside goes.
+std::vector<std::string> removeAside(Folder& folder, const Journal& journal, const std::string& donePath) {
+  std::vector<std::string> left;
+  for (const auto& name : journal.oldMembers) {
+    try {
+      if (folder.has(AsidePrefix + name)) folder.remove(AsidePrefix + name);
+    } catch (const Error&) {
+      left.push_back(folder.path(AsidePrefix + name));
+    }
+  }
+  if (left.empty()) {
+    try {
+      folder.remove(donePath);
+      folder.sync();
+    } catch (const Error&) {
+      left.push_back(folder.path(donePath));
+    }
+  }
+  return left;
+}
+
+// Undoes step 3 after a failure within it: the new members go back to
+// their staged names, the old ones to theirs.
+void moveBack(Folder& folder, const Journal& journal) {
+  for (const auto& name : journal.newMembers) {
+    const bool newInPlace = folder.has(name) && (!contains(journal.oldMembers, name) || folder.has(AsidePrefix + name));
+    if (newInPlace && !folder.has(StagedPrefix + name)) folder.rename(name, StagedPrefix + name);
+  }
+  for (const auto& name : journal.oldMembers)
+    if (folder.has(AsidePrefix + name) && !folder.has(name)) folder.rename(AsidePrefix + name, name);
+  folder.sync();
+}
+
+std::vector<std::string> namesWithPrefix(Folder& folder, const std::string& prefix, const std::string& stem) {
+  std::vector<std::string> found;
+  for (const auto& name : folder.names())
+    if (startsWith(name, prefix) && sameMember(name.substr(prefix.size()), stem)) found.push_back(name);
+  return found;
+}
+
+std::vector<std::string> journalsFor(Folder& folder, const std::string& prefix, const std::string& tableName,
+                                     const std::string& suffix = {}) {
+  std::vector<std::string> found;
+  for (const auto& name : folder.names()) {
+    if (!startsWith(name, prefix) || name.size() < prefix.size() + suffix.size()) continue;
+    if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const std::string table = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (lower(table) == lower(tableName)) found.push_back(name);
+  }
+  return found;
+}
+
+void checkName(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\n') != std::string::npos ||
+      name.find('\0') != std::string::npos)
+    throw Error("\"" + name + "\" is not a table file name that can be replaced safely");
+}
+
+}  // namespace
+
+std::vector<std::string> familyOf(FileOps& files, const std::string& folder, const std::string& tableName) {
+  const std::string stem = stemOf(tableName);
+  std::vector<std::string> family;
+  for (const auto& name : files.list(folder))
+    if (sameMember(name, stem)) family.push_back(name);
+  return family;
+}
+
+Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, const std::string& tableName) {
+  checkName(tableName);
+  Folder dir(files, folder);
+  const std::string stem = stemOf(tableName);
+  // A journal names files of this table only; anything else means it was tampered with.
+  const auto readJournalOf = [&](const std::string& name) {
+    Journal journal = readJournal(files, dir.path(name));
+    for (const auto* members : {&journal.oldMembers, &journal.newMembers})
+      for (const auto& member : *members)
+        if (member.find('/') != std::string::npos || !sameMember(member, stem))
+          throw Error("The replacement journal \"" + dir.path(name) + "\" names \"" + member +
+                      "\", not a file of this table; the table's files are left as they are");
+    return journal;
+  };
+
+  if (const auto done = journalsFor(dir, DonePrefix, tableName); !done.empty()) {
+    const Journal journal = readJournalOf(done.front());
+    const auto left = removeAside(dir, journal, done.front());
+    if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
+    return Recovery::CleanedUp;
+  }
+  if (const auto journals = journalsFor(dir, JournalPrefix, tableName); !journals.empty()) {
+    const Journal journal = readJournalOf(journals.front());
+    moveForward(dir, journal);
+    const std::string donePath = DonePrefix + journals.front().substr(JournalPrefix.size());
+    dir.rename(journals.front(), donePath);
+    dir.sync();
+    const auto left = removeAside(dir, journal, donePath);
+    if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
+    return Recovery::RolledForward;
+  }
+
+  // No journal: the original family never left its place.
+  bool removed = false;
+  for (const auto& name : journalsFor(dir, JournalPrefix, tableName, TemporarySuffix)) {
+    dir.remove(name);
+    removed = true;
+  }
+  for (const auto& name : namesWithPrefix(dir, StagedPrefix, stem)) {
+    dir.remove(name);
+    removed = true;
+  }
+  for (const auto& name : namesWithPrefix(dir, AsidePrefix, stem)) {
+    const std::string original = name.substr(AsidePrefix.size());
+    if (dir.has(original))
+      throw Error("Both \"" + dir.path(original) + "\" and an older copy \"" + dir.path(name) +
+                  "\" exist; they are left for you to compare");
+    dir.rename(name, original);
+    removed = true;
+  }
+  if (removed) dir.sync();
+  return removed ? Recovery::StagedRemoved : Recovery::NothingLeft;
+}
+
+FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)
+    : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)) {
+  recover(files_, folder_, tableName_);
+}
+
+FamilyReplacement::~FamilyReplacement() {
+  if (committed_) return;
+  try {
+    abandon();
+  } catch (const Error&) {
+    // The next recover() removes what is left.
+  }
+}
+
+std::string FamilyReplacement::stagedPath(const std::string& finalName) const {
+  checkName(finalName);
+  if (!sameMember(finalName, stemOf(tableName_)))
+    throw Error("\"" + finalName + "\" is not a file of the table \"" + tableName_ + "\"");
+  return joinPath(folder_, StagedPrefix + finalName);
+}
+
+std::vector<std::string> FamilyReplacement::stagedMembers() const {
+  Folder dir(files_, folder_);
+  std::vector<std::string> members;
+  for (const auto& name : namesWithPrefix(dir, StagedPrefix, stemOf(tableName_)))
+    members.push_back(name.substr(StagedPrefix.size()));
+  return members;
+}
+
+void FamilyReplacement::abandon() {
+  Folder dir(files_, folder_);
+  for (const auto& name : namesWithPrefix(dir, StagedPrefix, stemOf(tableName_))) dir.remove(name);
+}
+
+void FamilyReplacement::commit() {
+  if (committed_) throw Error("The table \"" + tableName_ + "\" has been replaced already");
+  Folder dir(files_, folder_);
+  Journal journal;
+  journal.newMembers = stagedMembers();
+  bool hasTable = false;
+  for (const auto& name : journal.newMembers) hasTable = hasTable || lower(name) == lower(tableName_);
+  if (!hasTable) throw Error("No new table \"" + tableName_ + "\" has been written to replace the old one");
+  journal.oldMembers = familyOf(files_, folder_, tableName_);
+
+  const std::string journalName = JournalPrefix + tableName_;
+  const std::string temporary = journalName + TemporarySuffix;
+  {
+    const std::string text = journalText(journal);
+    auto file = files_.createExclusive(dir.path(temporary));
+    try {
+      file->write(0, text.data(), text.size());
+      file->flush();
+      file->close();
+    } catch (...) {
+      file.reset();
+      try {
+        dir.remove(temporary);
+      } catch (const Error&) {
+        // recover() removes a journal that never got its name.
+      }
+      throw;
+    }
+  }
+  try {
+    dir.sync();  // the staged files, whole, before the journal says they are
+    dir.rename(temporary, journalName);
+    dir.sync();
+  } catch (...) {
+    try {
+      if (dir.has(journalName)) dir.remove(journalName);
+      if (dir.has(temporary)) dir.remove(temporary);
+    } catch (const Error&) {
+      // Left for recover(): the old family has not moved.
+    }
+    throw;
+  }
+
+  try {
+    moveForward(dir, journal);
+  } catch (...) {
+    try {
+      moveBack(dir, journal);
+      dir.remove(journalName);
+      dir.sync();
+    } catch (const Error&) {
+      // The journal stays; recover() finishes the replacement.
+    }
+    throw;
+  }
+  committed_ = true;
+
+  const std::string doneName = DonePrefix + tableName_;
+  try {
+    dir.rename(journalName, doneName);
+  } catch (const Error&) {
+    leftovers_.push_back(dir.path(journalName));
+    return;
+  }
+  leftovers_ = removeAside(dir, journal, doneName);
+}
+
+}  // namespace orl::pdx

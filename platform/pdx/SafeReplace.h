@@ -1,0 +1,88 @@
+#pragma once
+
+// Replacing a table's whole family of files (.db .px .mb .Xnn .Ynn .XGn
+// .YGn .val .tv, any letter case) so that no moment loses it.
+//
+//   FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
+//   TableWriter writer(files, replacement.stagedPath("CUSTOMER.DB"), settings);
+//   ... append, finish, read the staged table back and check it ...
+//   replacement.commit();
+//
+// How it goes, and how leftovers are recognised and put right:
+//
+// 1. The new family is written under staged names in the same folder,
+//    ".orlintide-new.<final name>", created exclusively and flushed.
+// 2. commit() writes a journal ".orlintide-replace.<table>" listing the
+//    old and the new members (through a ".tmp" name, flushed, then renamed,
+//    so that it exists whole or not at all). From here the replacement
+//    goes forward.
+// 3. Each old member is renamed aside to ".orlintide-old.<name>", then each
+//    staged member to its final name (renames never replace a file).
+// 4. The journal is renamed ".orlintide-done.<table>"; the old members
+//    aside are removed, then that journal.
+// A failure in step 3 moves everything back and removes the journal.
+//
+// recover() (run by the constructor, so by every replacement, and by
+// whoever opens the table first) reads what is left: no journal means the
+// original is intact and staged files are removed; a replace journal means
+// the new family was complete and checked, and step 3 is finished; a done
+// journal means only step 4's removals are left. So a process killed at any
+// moment leaves the original family or the complete new one.
+
+#include "platform/pdx/FileOps.h"
+
+#include <string>
+#include <vector>
+
+namespace orl::pdx {
+
+// The names in `folder` that belong to the family of the table file
+// `tableName` ("CUSTOMER.DB"): the same stem, in any letter case, with a
+// family extension. In byte order.
+std::vector<std::string> familyOf(FileOps& files, const std::string& folder, const std::string& tableName);
+
+// What recover() found and did.
+enum class Recovery {
+  NothingLeft,     // no leftovers
+  StagedRemoved,   // an unfinished new family was removed; the original is intact
+  RolledForward,   // an interrupted replacement was finished
+  CleanedUp,       // the old family set aside was removed after a finished replacement
+};
+
+class FamilyReplacement {
+ public:
+  // Puts right whatever an interrupted replacement of this table left.
+  FamilyReplacement(FileOps& files, std::string folder, std::string tableName);
+  // Without a commit, the staged files are removed.
+  ~FamilyReplacement();
+  FamilyReplacement(const FamilyReplacement&) = delete;
+  FamilyReplacement& operator=(const FamilyReplacement&) = delete;
+
+  // Where the new family's member `finalName` is to be written.
+  std::string stagedPath(const std::string& finalName) const;
+
+  // Puts every staged member in place of the whole old family. On a
+  // failure the old family is back in place and the error is thrown. After
+  // the new family is in place, failures to remove the old one only leave
+  // files that the next recover() removes (see leftovers()).
+  void commit();
+
+  // Removes the staged files; the old family stays as it is.
+  void abandon();
+
+  // Files that a finished commit could not remove.
+  const std::vector<std::string>& leftovers() const { return leftovers_; }
+
+  static Recovery recover(FileOps& files, const std::string& folder, const std::string& tableName);
+
+ private:
+  std::vector<std::string> stagedMembers() const;
+
+  FileOps& files_;
+  std::string folder_;
+  std::string tableName_;
+  bool committed_ = false;
+  std::vector<std::string> leftovers_;
+};
+
+}  // namespace orl::pdx
