@@ -17,15 +17,33 @@ constexpr int FolderRole = Qt::UserRole;
 
 class ListView::Widget final : public QTreeWidget {
  public:
-  Widget(QWidget& container, ListView& owner) : QTreeWidget(&container), owner_(owner) {}
+  Widget(QWidget& container, ListView& owner) : QTreeWidget(&container), owner_(owner) {
+    viewport()->installEventFilter(this);
+  }
+
+  bool held = false;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (held && watched == viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+      emit owner_.inputRefused();
+      return true;
+    }
+    if (held && watched == viewport() && event->type() == QEvent::MouseButtonRelease) return true;
+    return QTreeWidget::eventFilter(watched, event);
+  }
+
   void mouseReleaseEvent(QMouseEvent* event) override {
     QTreeWidget::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton) emit owner_.clicked();
   }
 
   void keyPressEvent(QKeyEvent* event) override {
+    if (held) {
+      emit owner_.inputRefused();
+      return;
+    }
     QTreeWidgetItem* before = currentItem();
     QTreeWidget::keyPressEvent(event);
     if (currentItem() != before) emit owner_.clicked();
@@ -54,17 +72,20 @@ ListView::ListView(QWidget& container, const QString& name, const QRect& pixels,
   new HoverWatch(*widget_, [this] { emit mouseMoved(); });
 }
 
-void ListView::addColumn(const QString& header, int widthTwips) {
+void ListView::addColumn(const QString& header) {
   widget_->setColumnCount(1);
   widget_->setHeaderLabels({header});
   widget_->setHeaderHidden(false);
-  widget_->setColumnWidth(0, TwipsToPixels(widthTwips));
 }
+
+void ListView::setColumnWidth(int widthTwips) { widget_->setColumnWidth(0, TwipsToPixels(widthTwips)); }
 
 void ListView::setToolTipText(const QString& text) {
   widget_->setToolTip(text);
   widget_->viewport()->setToolTip(text);
 }
+
+void ListView::setInputHeld(bool held) { widget_->held = held; }
 
 void ListView::clear() { widget_->clear(); }
 

@@ -29,7 +29,9 @@ class ListView final : public QObject, public Control, public ListItems {
 
   ControlKind kind() const override { return ControlKind::ListView; }
 
-  void addColumn(const QString& header, int widthTwips);
+  void addColumn(const QString& header);
+  // The width of the one column, in twips.
+  void setColumnWidth(int widthTwips);
   void setToolTipText(const QString& text);
 
   void clear();
@@ -40,6 +42,10 @@ class ListView final : public QObject, public Control, public ListItems {
   void setText(int position, const QString& text) override;
   void setSelected(int position, bool selected);
 
+  // While held, the list takes no click or key that would change its
+  // selection or its selected item; each one refused is signalled.
+  void setInputHeld(bool held);
+
   // Raise error 91 when the list has no selected item.
   QString selectedItemText() const;
   QString selectedItemFolder() const;
@@ -48,6 +54,7 @@ class ListView final : public QObject, public Control, public ListItems {
   // A click on the list, or a key that moved its selected item.
   void clicked();
   void mouseMoved();
+  void inputRefused();
 
  private:
   class Widget;

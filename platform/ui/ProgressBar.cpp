@@ -7,10 +7,21 @@
 #include <cmath>
 
 namespace orl::ui {
+namespace {
+
+// Shows its caption as given; the plain bar would read "%" as the start of a placeholder.
+class CaptionedBar final : public QProgressBar {
+ public:
+  explicit CaptionedBar(QWidget& container) : QProgressBar(&container) {}
+  QString text() const override { return caption; }
+  QString caption;
+};
+
+}  // namespace
 
 ProgressBar::ProgressBar(QWidget& container, const QString& name, const QString& text,
                          const QRect& pixels, const QFont& font)
-    : QObject(&container), widget_(new QProgressBar(&container)) {
+    : QObject(&container), widget_(new CaptionedBar(container)) {
   widget_->setObjectName(name);
   widget_->setGeometry(pixels);
   widget_->setFont(font);
@@ -32,8 +43,8 @@ void ProgressBar::setValue(double percentage) {
 
 void ProgressBar::setText(const QString& text) {
   text_ = text;
-  // The bar's format treats "%" as the start of a placeholder.
-  widget_->setFormat(QString(text).replace(QLatin1Char('%'), QStringLiteral("%%")));
+  static_cast<CaptionedBar*>(widget_)->caption = text;
+  widget_->update();
 }
 
 }  // namespace orl::ui

@@ -65,6 +65,8 @@ void Window::showModeless() {
     // A load step that moved on to another window leaves this one hidden.
     if (hiddenWhileLoading_) return;
     centreOnScreen();
+  } else if (isHidden()) {
+    showingAgain();
   }
   show();
   raise();

@@ -60,6 +60,8 @@ class Window : public QWidget {
 
   // The window's load step; runs once, before the window is first shown.
   virtual void load() = 0;
+  // The window, already loaded, is about to be shown again.
+  virtual void showingAgain() {}
   // Asked when the user closes the window; false keeps it open.
   virtual bool mayUnload() = 0;
   // The window is closing.

@@ -1,0 +1,40 @@
+#include "system/paradox/TableListing.h"
+
+#include "platform/ui/ListView.h"
+#include "system/addfolder/AddFolder.h"
+#include "system/case/Case.h"
+#include "system/main/Main.h"
+
+#include <QStringList>
+
+namespace orl::Paradox {
+namespace {
+
+const QString TablePattern = QStringLiteral("*.db");
+
+}  // namespace
+
+void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileSystem& fileSystem,
+                       ui::EventPump& pump, ui::MessageBoxes& boxes) {
+  list.clear();
+  if (folderText.isEmpty()) return;
+  QStringList folders{folderText + QLatin1Char('/')};
+  AddFolder::GetSubDirectories2016(folders, true, fileSystem, pump, boxes);
+  for (const QString& listed : folders) {
+    const QString folder = listed.chopped(1);
+    const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, TablePattern, fileSystem);
+    for (int index = 1; index <= names.upperBound(); ++index) {
+      const QString name = names.at(index);
+      if (name.startsWith(QLatin1Char('~'))) continue;
+      const QString fileName = Main::GetFileNameFromPath(folder + QLatin1Char('/') + name);
+      list.add(Case::Upper(fileName).remove(QStringLiteral(".DB")), folder);
+    }
+  }
+}
+
+bool FolderHasTables(const QString& folderText, fso::FileSystem& fileSystem) {
+  if (folderText.isEmpty()) return false;
+  return AddFolder::ListFilesInFolder(folderText, TablePattern, fileSystem).upperBound() > 0;
+}
+
+}  // namespace orl::Paradox
