@@ -1,0 +1,200 @@
+// The table list's naming rules and kept folders, the folder test behind
+// "Test Connection", and the offer to work in a folder without spaces.
+#include "platform/common/Error.h"
+#include "platform/ui/ListView.h"
+#include "platform/ui/TextBox.h"
+#include "system/paradox/SpaceFreeFolder.h"
+#include "system/paradox/TableListing.h"
+#include "tests/forms/WindowHarness.h"
+
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace orl;
+
+namespace {
+
+QStringList textsOf(ui::ListView& list) {
+  QStringList texts;
+  for (int position = 1; position <= list.count(); ++position) texts << list.text(position);
+  return texts;
+}
+
+const QString Question = QStringLiteral(
+    "In some cases the software needs to use a folder without spaces.\r\nIs it OK to create the folder %1 and put "
+    "%2 db files in it?");
+
+}  // namespace
+
+class TablesAndFoldersTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void tableNamesAreUpperCasedWithEveryDbRemoved() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("data"));
+    for (const char* name : {"orders.db", "Orders.DB", "ORDERS.Db", "A.DB.BAK.db", "~Orders.db", "Orders~.db",
+                             ".hidden.db", "notes.txt", "parts.dbf"})
+      QVERIFY(test::WriteFile(data + QLatin1Char('/') + QString::fromLatin1(name)));
+    QDir().mkpath(data + QStringLiteral("/x.db"));
+    QWidget container;
+    ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
+    list.add(QStringLiteral("left over"));
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.time, harness.boxes);
+    QStringList texts = textsOf(list);
+    texts.sort();
+    QCOMPARE(texts, (QStringList{QStringLiteral(".HIDDEN"), QStringLiteral("A.BAK"), QStringLiteral("ORDERS"),
+                                 QStringLiteral("ORDERS"), QStringLiteral("ORDERS"), QStringLiteral("ORDERS~")}));
+    QVERIFY(harness.boxes.shown.empty());
+  }
+
+  void eachEntryKeepsTheFolderItsTableLiesIn() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("data"));
+    harness.folder(QStringLiteral("data/b/deeper"));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/Orders.db")));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/a/Orders.db")));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/b/deeper/Parts.db")));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/b/Clients.db")));
+    QWidget container;
+    ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.time, harness.boxes);
+    // Breadth first: the folder itself, then a and b, then b/deeper.
+    QCOMPARE(textsOf(list), (QStringList{QStringLiteral("ORDERS"), QStringLiteral("ORDERS"),
+                                         QStringLiteral("CLIENTS"), QStringLiteral("PARTS")}));
+    QCOMPARE(list.selectedItemFolder(), data);
+    QTreeWidget* tree = container.findChild<QTreeWidget*>(QStringLiteral("ListView1"));
+    QStringList folders;
+    for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+      tree->setCurrentItem(tree->topLevelItem(row));
+      folders << list.selectedItemFolder();
+    }
+    QCOMPARE(folders, (QStringList{data, data + QStringLiteral("/a"), data + QStringLiteral("/b"),
+                                   data + QStringLiteral("/b/deeper")}));
+  }
+
+  void folderTextIsUsedAsTyped() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("data"));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/sub/Orders.db")));
+    QWidget container;
+    ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
+    Paradox::ListParadoxTables(list, data + QLatin1Char('/'), harness.fileSystem, harness.time, harness.boxes);
+    QCOMPARE(textsOf(list), QStringList{QStringLiteral("ORDERS")});
+    QCOMPARE(list.selectedItemFolder(), data + QStringLiteral("//sub"));
+
+    Paradox::ListParadoxTables(list, QString(), harness.fileSystem, harness.time, harness.boxes);
+    QCOMPARE(list.count(), 0);
+    Paradox::ListParadoxTables(list, harness.folder(QStringLiteral("empty")), harness.fileSystem, harness.time,
+                               harness.boxes);
+    QCOMPARE(list.count(), 0);
+    QVERIFY(harness.boxes.shown.empty());
+  }
+
+  void folderHasTablesCountsHiddenFilesButNotFolders() {
+    test::WindowHarness harness;
+    QVERIFY(!Paradox::FolderHasTables(QString(), harness.fileSystem));
+    QVERIFY(!Paradox::FolderHasTables(harness.root.filePath(QStringLiteral("missing")), harness.fileSystem));
+    const QString onlyFolder = harness.folder(QStringLiteral("onlyfolder"));
+    QDir().mkpath(onlyFolder + QStringLiteral("/x.db"));
+    QVERIFY(!Paradox::FolderHasTables(onlyFolder, harness.fileSystem));
+    const QString dotFile = harness.folder(QStringLiteral("dotfile"));
+    QVERIFY(test::WriteFile(dotFile + QStringLiteral("/.secret.DB")));
+    QVERIFY(Paradox::FolderHasTables(dotFile, harness.fileSystem));
+    // Tables of sub-folders don't count for the folder itself.
+    QVERIFY(test::WriteFile(onlyFolder + QStringLiteral("/sub/Orders.db")));
+    QVERIFY(!Paradox::FolderHasTables(onlyFolder, harness.fileSystem));
+  }
+
+  void noQuestionWithoutAnInnerSpace() {
+    test::WindowHarness harness;
+    QWidget container;
+    ui::TextBox box(container, QStringLiteral("Text1"), QRect(), QFont());
+    for (const QString& text : {QString(), harness.folder(QStringLiteral("plain")),
+                                QStringLiteral("  ") + harness.folder(QStringLiteral("padded")) + QStringLiteral(" ")}) {
+      box.setText(text);
+      Paradox::OfferSpaceFreeFolder(false, box, harness.driveRoot, harness.fileSystem, harness.boxes);
+      QCOMPARE(box.text(), text);
+    }
+    QVERIFY(harness.boxes.shown.empty());
+    QVERIFY(!QFileInfo::exists(harness.driveRoot + QStringLiteral("TestDB")));
+  }
+
+  void answeredNoChangesNothing() {
+    test::WindowHarness harness;
+    const QString spaced = harness.folder(QStringLiteral("My Tables"));
+    QWidget container;
+    ui::TextBox box(container, QStringLiteral("Text1"), QRect(), QFont());
+    box.setText(spaced);
+    harness.boxes.answers = {false};
+    Paradox::OfferSpaceFreeFolder(true, box, harness.driveRoot, harness.fileSystem, harness.boxes);
+    QCOMPARE(harness.boxes.questions(),
+             QStringList{Question.arg(harness.driveRoot + QStringLiteral("TestDB"), QStringLiteral("sample"))});
+    QCOMPARE(box.text(), spaced);
+    QVERIFY(!QFileInfo::exists(harness.driveRoot + QStringLiteral("TestDB")));
+  }
+
+  void answeredYesCopiesIntoTestDbAndMerges() {
+    test::WindowHarness harness;
+    const QString spaced = harness.folder(QStringLiteral("My Tables"));
+    QVERIFY(test::WriteFile(spaced + QStringLiteral("/Orders.db"), "new orders"));
+    QVERIFY(test::WriteFile(spaced + QStringLiteral("/old/Parts.db"), "parts"));
+    const QString target = harness.driveRoot + QStringLiteral("TestDB");
+    QVERIFY(test::WriteFile(target + QStringLiteral("/Orders.db"), "old orders"));
+    QVERIFY(test::WriteFile(target + QStringLiteral("/Clients.db"), "clients"));
+    QWidget container;
+    ui::TextBox box(container, QStringLiteral("Text1"), QRect(), QFont());
+    box.setText(spaced);
+    harness.boxes.answers = {true};
+    Paradox::OfferSpaceFreeFolder(false, box, harness.driveRoot, harness.fileSystem, harness.boxes);
+    QCOMPARE(harness.boxes.questions(), QStringList{Question.arg(target, QStringLiteral("Your"))});
+    QCOMPARE(box.text(), target);
+    QFile orders(target + QStringLiteral("/Orders.db"));
+    QVERIFY(orders.open(QIODevice::ReadOnly));
+    QCOMPARE(orders.readAll(), QByteArray("new orders"));
+    QVERIFY(QFileInfo::exists(target + QStringLiteral("/old/Parts.db")));
+    QVERIFY(QFileInfo::exists(target + QStringLiteral("/Clients.db")));
+    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/My Tables")));
+  }
+
+  void missingSourceFailsAfterTestDbIsMade() {
+    test::WindowHarness harness;
+    const QString missing = harness.root.filePath(QStringLiteral("Gone Away"));
+    QWidget container;
+    ui::TextBox box(container, QStringLiteral("Text1"), QRect(), QFont());
+    box.setText(missing);
+    harness.boxes.answers = {true};
+    bool raised = false;
+    try {
+      Paradox::OfferSpaceFreeFolder(false, box, harness.driveRoot, harness.fileSystem, harness.boxes);
+    } catch (const Error&) {
+      raised = true;
+    }
+    QVERIFY(raised);
+    QCOMPARE(box.text(), missing);
+    QVERIFY(QFileInfo(harness.driveRoot + QStringLiteral("TestDB")).isDir());
+  }
+
+  void aFolderHoldingTestDbIsNotCopiedIntoItself() {
+    test::WindowHarness harness;
+    // The program's drive root itself has a space, and is the folder offered.
+    const QString spacedRoot = harness.folder(QStringLiteral("my drive"));
+    QVERIFY(test::WriteFile(spacedRoot + QStringLiteral("/Orders.db")));
+    QWidget container;
+    ui::TextBox box(container, QStringLiteral("Text1"), QRect(), QFont());
+    box.setText(spacedRoot);
+    harness.boxes.answers = {true};
+    int number = 0;
+    try {
+      Paradox::OfferSpaceFreeFolder(false, box, spacedRoot + QLatin1Char('/'), harness.fileSystem, harness.boxes);
+    } catch (const Error& error) {
+      number = error.number();
+    }
+    QCOMPARE(number, ErrorNumber::PermissionDenied);
+    QCOMPARE(box.text(), spacedRoot);
+    QVERIFY(!QFileInfo::exists(spacedRoot + QStringLiteral("/TestDB")));
+  }
+};
+
+QTEST_MAIN(TablesAndFoldersTest)
+#include "TablesAndFoldersTest.moc"
