@@ -228,7 +228,7 @@ Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, c
     removed = true;
   }
   if (removed) dir.sync();
-  return removed ? Recovery::StagedRemoved : Recovery::NothingLeft;
+  return removed ? Recovery::RolledBack : Recovery::NothingLeft;
 }
 
 FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)

@@ -44,7 +44,7 @@ std::vector<std::string> familyOf(FileOps& files, const std::string& folder, con
 // What recover() found and did.
 enum class Recovery {
   NothingLeft,     // no leftovers
-  StagedRemoved,   // an unfinished new family was removed; the original is intact
+  RolledBack,      // an unfinished replacement was undone; the original is intact
   RolledForward,   // an interrupted replacement was finished
   CleanedUp,       // the old family set aside was removed after a finished replacement
 };

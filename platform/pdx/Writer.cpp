@@ -241,9 +241,9 @@ void checkFieldForWriting(const Field& field) {
       if (field.size < 1 || field.size > 255) fail("a bytes field holds 1 to 255 bytes");
       break;
     case FieldType::Memo:
-    case FieldType::FormattedMemo:
       if (field.size < 11 || field.size > 250) fail("a memo field keeps 1 to 240 bytes in the record");
       break;
+    case FieldType::FormattedMemo:
     case FieldType::Binary:
     case FieldType::Ole:
     case FieldType::Graphic:
@@ -609,7 +609,8 @@ std::vector<std::uint8_t> TableWriter::tableHeader() const {
   const std::size_t tableNamePointer = h.size();
   h.resize(h.size() + 4 + 4 * n, 0);
   const std::size_t tableNameOffset = h.size();
-  std::string tableName = codePage_.encode(nameOf(tablePath_)).value_or("");
+  std::string tableName =
+      codePage_.encode(settings_.tableName.empty() ? nameOf(tablePath_) : settings_.tableName).value_or("");
   if (tableName.find('\0') != std::string::npos) tableName.clear();
   tableName.resize(std::min(tableName.size(), TableNameSize - 1));
   append(tableName.data(), tableName.size());

@@ -33,6 +33,9 @@ struct WriterSettings {
   std::uint32_t autoIncrement = 0;
   // The header's time of the last change, seconds since 1970 (UTC).
   std::uint32_t modifiedTime = 0;
+  // The name the header keeps for the table; the file's name when empty
+  // (a table written under a temporary name is given its final one here).
+  std::string tableName;
 };
 
 // The field sizes a level-5 table allows; throws Error naming the field.

@@ -14,8 +14,10 @@ namespace orl::test {
 
 // The real file system with one planned failure: the n-th operation of a
 // kind fails (counting from 1), or writes fail as a full disk once a number
-// of bytes has been written. It counts every operation by kind, so a test
-// can first run a procedure to learn how many there are, then fail each.
+// of bytes has been written, or every operation after the first n fails (a
+// process killed at that moment changes nothing more). It counts every
+// operation by kind, so a test can first run a procedure to learn how many
+// there are, then fail each.
 class FaultInjectingFileOps final : public pdx::FileOps {
  public:
   explicit FaultInjectingFileOps(pdx::FileOps& real) : real_(real) {}
@@ -26,7 +28,9 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     failError_ = errorCode;
   }
   void diskFullAfter(std::uint64_t bytes) { diskFullAfter_ = bytes; }
+  void stopAfter(int operations) { stopAfter_ = operations; }
 
+  int total() const { return total_; }
   int count(pdx::FileOp kind) const {
     const auto found = counts_.find(kind);
     return found == counts_.end() ? 0 : found->second;
@@ -95,7 +99,8 @@ class FaultInjectingFileOps final : public pdx::FileOps {
 
   void check(pdx::FileOp kind, const std::string& path, const std::string& other = {}) {
     const int n = ++counts_[kind];
-    if (failKind_ == kind && failAt_ == n) {
+    ++total_;
+    if ((failKind_ == kind && failAt_ == n) || (stopAfter_ && total_ > *stopAfter_)) {
       failed_ = true;
       throw pdx::FileOpError(kind, path, failError_, other);
     }
@@ -107,6 +112,8 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   int failAt_ = 0;
   int failError_ = EIO;
   std::optional<std::uint64_t> diskFullAfter_;
+  std::optional<int> stopAfter_;
+  int total_ = 0;
   std::uint64_t written_ = 0;
   bool failed_ = false;
 };

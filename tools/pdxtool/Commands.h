@@ -24,5 +24,9 @@ struct UsageError {};
 int runInfo(const Arguments& arguments, std::ostream& out);
 // `dump FILE`: the header, the fields and every record as JSON.
 int runDump(const Arguments& arguments, std::ostream& out);
+// `copy IN OUT`: a level-5 copy of a table.
+int runCopy(const Arguments& arguments, std::ostream& out);
+// `generate OUT --rows N [--distinct K] [--seed S]`: a synthetic table.
+int runGenerate(const Arguments& arguments, std::ostream& out);
 
 }  // namespace orl::pdxtool

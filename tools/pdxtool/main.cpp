@@ -13,6 +13,8 @@ using orl::pdxtool::Command;
 const Command commands[] = {
     {"info", "FILE", orl::pdxtool::runInfo},
     {"dump", "FILE", orl::pdxtool::runDump},
+    {"copy", "IN OUT", orl::pdxtool::runCopy},
+    {"generate", "OUT --rows N [--distinct K] [--seed S]", orl::pdxtool::runGenerate},
 };
 
 int usage() {

@@ -1,0 +1,218 @@
+#include "platform/pdx/SafeReplace.h"
+#include "platform/pdx/Writer.h"
+#include "tests/platform/pdx_writer/TempFolder.h"
+#include "tests/support/FaultInjectingFileOps.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace orl::pdx {
+namespace {
+
+using test::FaultInjectingFileOps;
+using test::TempFolder;
+using Contents = std::map<std::string, std::vector<std::uint8_t>>;
+
+// Every file in the folder with its bytes.
+Contents contentsOf(const std::string& folder) {
+  Contents contents;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    contents[entry.path().filename().string()] = test::fileBytes(entry.path().string());
+  return contents;
+}
+
+void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+WriterSettings newTableSettings() {
+  WriterSettings settings;
+  settings.tableName = "CUSTOMER.DB";
+  settings.fields = {{"Name", FieldType::Alpha, 20}, {"Notes", FieldType::Memo, 11}};
+  settings.modifiedTime = 1'600'000'000;
+  return settings;
+}
+
+// The write-back's sequence: stage the new table, then commit it.
+void replaceTable(FileOps& files, const std::string& folder) {
+  FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
+  TableWriter writer(files, replacement.stagedPath("CUSTOMER.DB"), newTableSettings());
+  writer.append({std::string("SMITH"), std::string(3000, 'n')});
+  writer.append({std::string("JONES"), Null{}});
+  writer.finish();
+  replacement.commit();
+}
+
+class SafeReplaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    original = makeOriginal(folder.path());
+    // The new family as a replacement that nothing disturbs leaves it.
+    TempFolder clean;
+    makeOriginal(clean.path());
+    replaceTable(real, clean.path());
+    replaced = contentsOf(clean.path());
+  }
+
+  static Contents makeOriginal(const std::string& folder) {
+    put(folder + "/CUSTOMER.DB", "old table");
+    put(folder + "/CUSTOMER.PX", "old primary index");
+    put(folder + "/customer.mb", "old memos");
+    put(folder + "/CUSTOMER.X02", "old secondary index");
+    put(folder + "/CUSTOMER.YG1", "old secondary index tree");
+    put(folder + "/Customer.VAL", "old validity checks");
+    put(folder + "/ORDERS.DB", "another table");
+    put(folder + "/CUSTOMER.DB.bak", "not of the family");
+    return contentsOf(folder);
+  }
+
+  TempFolder folder;
+  PosixFileOps real;
+  Contents original;
+  Contents replaced;
+};
+
+TEST_F(SafeReplaceTest, CommitPutsTheNewFamilyInPlaceOfTheWholeOldOne) {
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : replaced) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"CUSTOMER.DB", "CUSTOMER.DB.bak", "CUSTOMER.MB", "ORDERS.DB"}));
+  EXPECT_EQ(replaced["ORDERS.DB"], original["ORDERS.DB"]);
+  EXPECT_EQ(replaced["CUSTOMER.DB.bak"], original["CUSTOMER.DB.bak"]);
+  replaceTable(real, folder.path());
+  EXPECT_EQ(contentsOf(folder.path()), replaced);
+  EXPECT_EQ(test::readRows(folder.file("CUSTOMER.DB")).size(), 2u);
+}
+
+TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamily) {
+  FaultInjectingFileOps counting(real);
+  {
+    TempFolder dry;
+    makeOriginal(dry.path());
+    replaceTable(counting, dry.path());
+  }
+  int cases = 0;
+  for (const FileOp kind : {FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close, FileOp::Rename,
+                            FileOp::Remove, FileOp::List, FileOp::Exists, FileOp::SyncFolder, FileOp::Read}) {
+    for (int n = 1; n <= counting.count(kind); ++n) {
+      SCOPED_TRACE(std::string(fileOpName(kind)) + " #" + std::to_string(n));
+      TempFolder trial;
+      makeOriginal(trial.path());
+      FaultInjectingFileOps faulty(real);
+      faulty.failNth(kind, n);
+      bool succeeded = true;
+      try {
+        replaceTable(faulty, trial.path());
+      } catch (const Error& error) {
+        succeeded = false;
+        EXPECT_NE(std::string(error.what()).find(trial.path()), std::string::npos) << error.what();
+      }
+      ASSERT_TRUE(faulty.failed());
+      // A reported failure leaves the original; a success the new table,
+      // perhaps with old files set aside that recovery removes.
+      Contents visible;
+      for (const auto& [name, bytes] : contentsOf(trial.path()))
+        if (name[0] != '.') visible[name] = bytes;
+      EXPECT_EQ(visible, succeeded ? replaced : original);
+      FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+      EXPECT_EQ(contentsOf(trial.path()), succeeded ? replaced : original);
+      ++cases;
+    }
+  }
+  EXPECT_GT(cases, 30);
+}
+
+TEST_F(SafeReplaceTest, AProcessKilledAtAnyMomentLeavesWhatRecoveryPutsRight) {
+  FaultInjectingFileOps counting(real);
+  {
+    TempFolder dry;
+    makeOriginal(dry.path());
+    replaceTable(counting, dry.path());
+  }
+  bool sawOriginal = false;
+  bool sawNew = false;
+  for (int stop = 0; stop < counting.total(); ++stop) {
+    SCOPED_TRACE("killed after " + std::to_string(stop) + " operations");
+    TempFolder trial;
+    makeOriginal(trial.path());
+    FaultInjectingFileOps dying(real);
+    dying.stopAfter(stop);
+    try {
+      replaceTable(dying, trial.path());  // once the new family is in place, a later death is no failure
+    } catch (const Error&) {
+    }
+    FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+    const Contents after = contentsOf(trial.path());
+    EXPECT_TRUE(after == original || after == replaced);
+    sawOriginal = sawOriginal || after == original;
+    sawNew = sawNew || after == replaced;
+  }
+  EXPECT_TRUE(sawOriginal);
+  EXPECT_TRUE(sawNew);
+}
+
+TEST_F(SafeReplaceTest, WithoutACommitTheStagedFilesGoAndTheOriginalStays) {
+  {
+    FamilyReplacement replacement(real, folder.path(), "CUSTOMER.DB");
+    TableWriter writer(real, replacement.stagedPath("CUSTOMER.DB"), newTableSettings());
+    writer.append({std::string("x"), std::string(5000, 'y')});
+    writer.finish();
+  }
+  EXPECT_EQ(contentsOf(folder.path()), original);
+  EXPECT_THROW(FamilyReplacement(real, folder.path(), "CUSTOMER.DB").stagedPath("ORDERS.DB"), Error);
+  FamilyReplacement nothingStaged(real, folder.path(), "CUSTOMER.DB");
+  EXPECT_THROW(nothingStaged.commit(), Error);
+  EXPECT_EQ(contentsOf(folder.path()), original);
+}
+
+TEST_F(SafeReplaceTest, RecoveryRecognisesEachKindOfLeftover) {
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "customer.db"), Recovery::NothingLeft);
+
+  put(folder.file(".orlintide-new.CUSTOMER.DB"), "half a table");
+  put(folder.file(".orlintide-replace.CUSTOMER.DB.tmp"), "orlintide family");
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledBack);
+  EXPECT_EQ(contentsOf(folder.path()), original);
+
+  // Killed after the journal and the first rename aside.
+  const std::string journal = "orlintide family replacement 1\nold CUSTOMER.DB\nold CUSTOMER.PX\nnew CUSTOMER.DB\nend\n";
+  put(folder.file(".orlintide-replace.CUSTOMER.DB"), journal);
+  std::filesystem::rename(folder.file("CUSTOMER.DB"), folder.file(".orlintide-old.CUSTOMER.DB"));
+  put(folder.file(".orlintide-new.CUSTOMER.DB"), "new table");
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledForward);
+  Contents expected = original;
+  expected.erase("CUSTOMER.PX");
+  expected["CUSTOMER.DB"] = {'n', 'e', 'w', ' ', 't', 'a', 'b', 'l', 'e'};
+  EXPECT_EQ(contentsOf(folder.path()), expected);
+
+  // Killed while removing what was set aside.
+  put(folder.file(".orlintide-done.CUSTOMER.DB"), journal);
+  put(folder.file(".orlintide-old.CUSTOMER.PX"), "old primary index");
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::CleanedUp);
+  EXPECT_EQ(contentsOf(folder.path()), expected);
+}
+
+TEST_F(SafeReplaceTest, ADamagedOrForeignJournalTouchesNothing) {
+  for (const std::string& journal :
+       {std::string("orlintide family replacement 1\nold CUSTOMER.DB\n"),
+        std::string("orlintide family replacement 1\nold ORDERS.DB\nnew CUSTOMER.DB\nend\n"),
+        std::string("orlintide family replacement 1\nold ../CUSTOMER.DB\nend\n")}) {
+    put(folder.file(".orlintide-replace.CUSTOMER.DB"), journal);
+    EXPECT_THROW(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Error) << journal;
+    std::filesystem::remove(folder.file(".orlintide-replace.CUSTOMER.DB"));
+    EXPECT_EQ(contentsOf(folder.path()), original);
+  }
+}
+
+TEST_F(SafeReplaceTest, ACopySetAsideIsNeverDroppedWhileTheOriginalIsMissingOrPresent) {
+  // An old file aside with no journal: it comes back if its place is free,
+  // and is left for the user when something else took the place.
+  std::filesystem::rename(folder.file("CUSTOMER.PX"), folder.file(".orlintide-old.CUSTOMER.PX"));
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledBack);
+  EXPECT_EQ(contentsOf(folder.path()), original);
+  put(folder.file(".orlintide-old.CUSTOMER.DB"), "an older table");
+  EXPECT_THROW(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Error);
+  EXPECT_TRUE(std::filesystem::exists(folder.file(".orlintide-old.CUSTOMER.DB")));
+}
+
+}  // namespace
+}  // namespace orl::pdx
