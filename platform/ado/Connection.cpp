@@ -64,8 +64,10 @@ Provider& Connection::provider() {
 
 void Connection::close() {
   if (!provider_) throw closedObject();
-  provider_.reset();
+  // Released whether or not closing completes; a failure is still reported.
+  const std::unique_ptr<Provider> provider = std::move(provider_);
   connectionString_.clear();
+  provider->close();
 }
 
 }  // namespace orl::ado

@@ -1,9 +1,10 @@
 #include "platform/ado/ParadoxExport.h"
 
-#include "platform/ado/TableReplacement.h"
+#include "platform/ado/DroppedTables.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/CodePage.h"
 #include "platform/pdx/Error.h"
+#include "platform/pdx/Family.h"
 #include "platform/pdx/Table.h"
 #include "platform/pdx/Writer.h"
 
@@ -179,62 +180,56 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
   throw wrong();
 }
 
-void ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
-                     Rows& rows, pdx::FileOps& files) {
+StagedExport ExportToParadox(const QString& folder, const QString& fileName,
+                             const std::vector<ScratchColumn>& columns, Rows& rows, pdx::FileOps& files) {
   if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
     throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
   const QString table = fileName.left(fileName.size() - 3);
-  if (!QFileInfo(folder).isDir())
-    throw Error::provider(QStringLiteral("'%1' is not a valid path.").arg(folder));
-  const QStringList family = TableReplacement::FamilyOf(folder, table, files);
-  if (std::any_of(family.begin(), family.end(), [&](const QString& name) {
-        return name.compare(fileName, Qt::CaseInsensitive) == 0;
-      }))
-    throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));
-
-  pdx::WriterSettings settings;
+  if (!QFileInfo(folder).isDir()) throw Error::provider(QStringLiteral("'%1' is not a valid path.").arg(folder));
   try {
-    // Text is written as the table being replaced had it.
-    if (const auto old = TableReplacement::setAsideTableFile(folder, table, files)) {
-      const pdx::TableHeader header = pdx::Table::inspect(old->toStdString());
+    pdx::WriterSettings settings;
+    std::optional<std::string> replaced;
+    for (const std::string& name : pdx::familyOf(files, folder.toStdString(), fileName.toStdString()))
+      if (QString::fromStdString(name).compare(fileName, Qt::CaseInsensitive) == 0) replaced = name;
+    if (replaced) {
+      if (!DroppedTables::isMarked(folder, table))
+        throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));
+      // Text is written as the table being replaced had it.
+      const pdx::TableHeader header = pdx::Table::inspect(pdx::joinPath(folder.toStdString(), *replaced));
       settings.codePage = header.textCodePage();
       settings.sortOrder = header.sortOrder;
       if (!header.sortOrderName.empty()) settings.sortOrderName = header.sortOrderName;
     }
-  } catch (const pdx::Error& error) {
-    throw Error::provider(QString::fromStdString(error.what()));
-  }
 
-  std::vector<std::vector<Value>> values;
-  std::vector<Value> row;
-  while (rows.next(row)) values.push_back(row);
-  settings.fields = ParadoxFieldsFor(columns, values, settings.codePage);
-  settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
+    std::vector<std::vector<Value>> values;
+    std::vector<Value> row;
+    while (rows.next(row)) values.push_back(row);
+    settings.fields = ParadoxFieldsFor(columns, values, settings.codePage);
+    settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
-  const std::string hidden = TableReplacement::newTableFile(folder, table).toStdString();
-  const std::string finalTable = pdx::joinPath(folder.toStdString(), fileName.toStdString());
-  try {
-    pdx::TableWriter writer(files, hidden, settings);
+    StagedExport staged{folder, table, {},
+                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), fileName.toStdString())};
+    pdx::TableWriter writer(files, staged.replacement->stagedPath(fileName.toStdString()), settings);
     std::vector<pdx::Value> record(settings.fields.size());
     for (const auto& scratchRow : values) {
       for (std::size_t c = 0; c < scratchRow.size(); ++c) record[c] = ToParadox(scratchRow[c], settings.fields[c]);
       writer.append(record);
     }
     writer.finish();
-    // The memo file first: the table file is the one whose name makes the table.
-    if (!writer.blobPath().empty()) {
-      const std::string finalBlobs = finalTable.substr(0, finalTable.size() - 2) + "mb";
-      files.rename(writer.blobPath(), finalBlobs);
-    }
-    files.rename(hidden, finalTable);
-    files.syncFolder(folder.toStdString());
-  } catch (const pdx::FileOpError& error) {
-    throw Error(ErrorNumber::PathFileAccessError,
-                QStringLiteral("Could not %1 the file '%2' while writing table '%3'.")
-                    .arg(QString::fromLatin1(pdx::fileOpName(error.op())), QString::fromStdString(error.path()), table));
+    staged.stagedTable = QString::fromStdString(writer.tablePath());
+    return staged;
   } catch (const pdx::Error& error) {
     throw Error::provider(QString::fromStdString(error.what()));
   }
+}
+
+void CommitExport(StagedExport& staged) {
+  try {
+    staged.replacement->commit();
+  } catch (const pdx::Error& error) {
+    throw Error::provider(QString::fromStdString(error.what()));
+  }
+  DroppedTables::unmark(staged.folder, staged.table);
 }
 
 }  // namespace orl::ado

@@ -2,10 +2,12 @@
 
 #include "platform/ado/Provider.h"
 #include "platform/pdx/FileOps.h"
+#include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Value.h"
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace orl::ado {
@@ -33,12 +35,23 @@ std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& colum
 // field and the value when it cannot be kept unchanged.
 pdx::Value ToParadox(const Value& value, const pdx::Field& field);
 
+// A new table written under its staged name, waiting to take its place.
+struct StagedExport {
+  QString folder;
+  QString table;        // T
+  QString stagedTable;  // the path of the staged ".db" file
+  std::unique_ptr<pdx::FamilyReplacement> replacement;  // abandons the staged files unless committed
+};
+
 // Carries out the export statement: writes the rows as the new unkeyed
 // level-5 table `fileName` (T.db, with T.mb when needed) in the folder, in
-// the code page and sort order of the table it replaces. It is written under
-// a hidden name and takes its own only when complete. Fails, changing
-// nothing, when a table of that name is in the folder already.
-void ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
-                     Rows& rows, pdx::FileOps& files);
+// the code page and sort order of the table it replaces, under staged names;
+// nothing in the folder is replaced yet. Fails when a table of that name is
+// in the folder and has not been dropped.
+StagedExport ExportToParadox(const QString& folder, const QString& fileName,
+                             const std::vector<ScratchColumn>& columns, Rows& rows, pdx::FileOps& files);
+
+// Puts the staged table in place of the whole old family.
+void CommitExport(StagedExport& staged);
 
 }  // namespace orl::ado

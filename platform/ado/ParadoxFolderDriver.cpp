@@ -1,9 +1,10 @@
 #include "platform/ado/ParadoxFolderDriver.h"
 
 #include "platform/ado/ParadoxValues.h"
-#include "platform/ado/TableReplacement.h"
+#include "platform/ado/DroppedTables.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/Error.h"
+#include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Table.h"
 
 #include <QDir>
@@ -125,7 +126,15 @@ ParadoxFolderDriver::ParadoxFolderDriver(const QString& connectionString, const 
                           .arg(folder_));
 }
 
+ParadoxFolderDriver::~ParadoxFolderDriver() {
+  for (const QString& table : dropped_) DroppedTables::unmark(folder_, table);
+}
+
+pdx::FileOps& ParadoxFolderDriver::files() { return seams_.files ? *seams_.files : realFiles_; }
+
 QString ParadoxFolderDriver::tableFile(const QString& table) const {
+  if (DroppedTables::isMarked(folder_, table))
+    throw driverError(QStringLiteral("The table '%1' has been dropped.").arg(table));
   const QString wanted = table + QStringLiteral(".db");
   QStringList found;
   const QDir folder(folder_);
@@ -162,8 +171,11 @@ std::unique_ptr<Rows> ParadoxFolderDriver::execute(const QString& statement) {
 }
 
 std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
-  const QString file = tableFile(table);
   try {
+    // Whoever opens a table first puts right what an interrupted replacement left.
+    if (!DroppedTables::isMarked(folder_, table))
+      pdx::FamilyReplacement::recover(files(), folder_.toStdString(), (table + QStringLiteral(".db")).toStdString());
+    const QString file = tableFile(table);
     const pdx::TableHeader header = pdx::Table::inspect(file.toStdString());
     if (header.encrypted)
       throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read.").arg(table));
@@ -184,9 +196,24 @@ std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QS
 
 void ParadoxFolderDriver::drop(const QString& table) {
   tableFile(table);
-  pdx::PosixFileOps realFiles;
-  pdx::FileOps& files = seams_.files ? *seams_.files : realFiles;
-  TableReplacement::setAside(folder_, table, files);
+  DroppedTables::mark(folder_, table);
+  dropped_ << table;
+}
+
+void ParadoxFolderDriver::close() {
+  const QStringList dropped = std::exchange(dropped_, {});
+  for (const QString& table : dropped) {
+    if (!DroppedTables::isMarked(folder_, table)) continue;  // an export has taken its place
+    DroppedTables::unmark(folder_, table);
+    try {
+      for (const std::string& name :
+           pdx::familyOf(files(), folder_.toStdString(), (table + QStringLiteral(".db")).toStdString()))
+        files().remove(pdx::joinPath(folder_.toStdString(), name));
+      files().syncFolder(folder_.toStdString());
+    } catch (const pdx::Error& error) {
+      throw driverError(QString::fromStdString(error.what()));
+    }
+  }
 }
 
 std::unique_ptr<Rows> ParadoxFolderDriver::openSchema(int schema) {

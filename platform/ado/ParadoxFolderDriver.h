@@ -4,6 +4,7 @@
 #include "platform/ado/Provider.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace orl::ado {
 
@@ -12,6 +13,11 @@ namespace orl::ado {
 //   SELECT * FROM `T`     SELECT `F` FROM `T`     DROP TABLE `T`
 // A table name is the file T.db in the folder, matched without regard to
 // letter case. Password-protected tables are refused.
+//
+// A dropped table's files stand until the connection is closed, and are
+// removed then, unless an export into the folder has taken the table's place
+// in the meantime; a connection released without being closed leaves them.
+// So a write-back that fails after the drop never loses the table.
 class ParadoxFolderDriver final : public Provider {
  public:
   static bool accepts(const QString& connectionString);
@@ -19,9 +25,13 @@ class ParadoxFolderDriver final : public Provider {
   static QString folderOf(const QString& connectionString);
 
   ParadoxFolderDriver(const QString& connectionString, const Seams& seams);
+  ~ParadoxFolderDriver() override;
+  ParadoxFolderDriver(const ParadoxFolderDriver&) = delete;
+  ParadoxFolderDriver& operator=(const ParadoxFolderDriver&) = delete;
 
   std::unique_ptr<Rows> execute(const QString& statement) override;
   std::unique_ptr<Rows> openSchema(int schema) override;
+  void close() override;
 
   const QString& folder() const { return folder_; }
 
@@ -33,8 +43,12 @@ class ParadoxFolderDriver final : public Provider {
   std::unique_ptr<Rows> select(const QString& table, const QString* field);
   void drop(const QString& table);
 
+  pdx::FileOps& files();
+
   QString folder_;
   Seams seams_;
+  pdx::PosixFileOps realFiles_;
+  QStringList dropped_;
 };
 
 // The ADO type number the driver reports for a Paradox field type.

@@ -35,6 +35,9 @@ class Provider {
   virtual std::unique_ptr<Rows> execute(const QString& statement) = 0;
   // The tables schema (20) with the columns TABLE_NAME and TABLE_TYPE.
   virtual std::unique_ptr<Rows> openSchema(int schema) = 0;
+  // Completes what the statements left pending; a provider released without
+  // being closed cancels it instead.
+  virtual void close() {}
 };
 
 // Hears every statement a provider receives, before it is carried out.

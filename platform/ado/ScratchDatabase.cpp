@@ -426,9 +426,22 @@ std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
 
 void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, const QString& fileName,
                                   const QString& table) {
-  pdx::PosixFileOps realFiles;
-  ExportToParadox(folder, fileName, tableColumns(table), *firstRows(table, count),
-                  seams_.files ? *seams_.files : realFiles);
+  if (staged_)
+    throw Error::provider(QStringLiteral("The table '%1' written by an earlier export has not been put in place yet.")
+                              .arg(staged_->table));
+  staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
+                                                           *firstRows(table, count),
+                                                           seams_.files ? *seams_.files : realFiles_));
+}
+
+void ScratchDatabase::commitExport() {
+  if (!staged_) throw Error::provider(QStringLiteral("No exported table is waiting to be put in place."));
+  const std::unique_ptr<StagedExport> staged = std::move(staged_);
+  CommitExport(*staged);
+}
+
+void ScratchDatabase::close() {
+  if (staged_) commitExport();
 }
 
 }  // namespace orl::ado

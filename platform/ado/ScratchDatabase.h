@@ -32,6 +32,15 @@ class ScratchDatabase final : public Provider {
 
   std::unique_ptr<Rows> execute(const QString& statement) override;
   std::unique_ptr<Rows> openSchema(int schema) override;
+  // Puts a table that an export left staged in its place.
+  void close() override;
+
+  // The table the last export statement wrote, still under its staged name;
+  // null when there is none. A caller may read it back before committing.
+  const StagedExport* stagedExport() const { return staged_.get(); }
+  void commitExport();
+  // Removes the staged table; the folder stays as it was.
+  void abandonExport() { staged_.reset(); }
 
   // The columns of a scratch table with their scratch types, in order.
   std::vector<ScratchColumn> tableColumns(const QString& table);
@@ -49,12 +58,14 @@ class ScratchDatabase final : public Provider {
 
   QString file_;
   Seams seams_;
+  pdx::PosixFileOps realFiles_;
   sqlite3* db_ = nullptr;
   QString insertTable_;
   sqlite3_stmt* insert_ = nullptr;
   std::vector<QString> insertTypes_;
   std::vector<QString> insertNames_;
   std::set<std::pair<QString, QString>> indexed_;
+  std::unique_ptr<StagedExport> staged_;
 };
 
 }  // namespace orl::ado

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/ado/Connection.h"
+#include "platform/ui/EventPump.h"
+
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace orl::Paradox {
+
+// Whatever holds the Paradox folder text; it is read afresh each time a
+// Paradox connection string is built.
+class FolderText {
+ public:
+  virtual ~FolderText() = default;
+  virtual QString folderText() const = 0;
+};
+
+// A folder text that does not change.
+class FixedFolderText final : public FolderText {
+ public:
+  explicit FixedFolderText(QString text) : text_(std::move(text)) {}
+  QString folderText() const override { return text_; }
+
+ private:
+  QString text_;
+};
+
+// What the routines of this module reach: the Paradox folder, the program
+// folder that holds dbTemp.mdb, the window's events and the providers' seams.
+struct DataAccess {
+  const FolderText& folder;
+  QString programFolder;
+  ui::EventPump& pump;
+  ado::Seams seams = {};
+};
+
+QString ParadoxConnectionString(const QString& folderText);
+QString ScratchConnectionString(const QString& programFolder);
+
+// A table or field name goes into statements between backticks and between
+// square brackets, which cannot carry "`", "[" or "]": such a name, or an
+// empty one, is refused with orl::Error before anything is touched.
+void RequireQuotableName(const QString& name, const QString& what);
+
+// True when the scratch database holds a base table of that name, letter case aside.
+bool ScratchTableExists(const QString& table, const DataAccess& access);
+
+// ADO's DataTypeEnum name of a type number; empty for a number it does not name.
+QString AdoTypeName(std::int16_t type);
+
+// The column piece of the staging copy's table definition for a lower-cased
+// type name: "` TEXT," and the others.
+QString ScratchColumnPiece(const QString& lowerTypeName);
+
+// Copies the Paradox table into the scratch table of the same name, all
+// columns and rows. On failure the partial scratch table is dropped again
+// and the error goes on to the caller.
+void StageTable(const QString& table, const DataAccess& access);
+
+// What a run did to one field, so that the write-back can check every row
+// of the new table against the old one before the new one takes its place.
+struct FieldChange {
+  QString field;
+  // The case transform of a value's standard text form.
+  std::function<QString(const QString&)> transform;
+  // Standard text forms of the values whose update failed; they stay as they were.
+  QSet<QString> valuesLeftAlone;
+  // Set when the values could not all be visited, so any of them may be unchanged.
+  bool anyValueMayBeLeftAlone = false;
+};
+
+// Replaces the Paradox table by its scratch table. The new table is written
+// under a staged name and read back; only when every row matches the old
+// table (every field identical, the changed field as `change` says) does it
+// take the old table's place. On any failure the Paradox table is as it was
+// and the scratch table is kept. Without a change every field must be identical.
+void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change = nullptr);
+
+}  // namespace orl::Paradox

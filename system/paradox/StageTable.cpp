@@ -1,0 +1,105 @@
+#include "platform/ado/RecordSet.h"
+#include "platform/common/Error.h"
+#include "system/main/Main.h"
+#include "system/paradox/Paradox.h"
+
+namespace orl::Paradox {
+
+namespace {
+
+QString doubledQuotes(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
+
+// Appends one value of the INSERT's value list the way the statement
+// expects it: after the opening quote already written.
+void appendValue(QString& statement, const ado::Value& value) {
+  if (value.kind() == ado::Value::Kind::Bytes && !value.asBytes().empty()) {
+    // Bytes stand where the text would, as a blob literal.
+    statement.chop(1);
+    const auto& bytes = value.asBytes();
+    statement += QStringLiteral("X'") +
+                 QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<qsizetype>(bytes.size()))
+                                         .toHex()
+                                         .toUpper()) +
+                 QStringLiteral("', '");
+    return;
+  }
+  const QString text = value.kind() == ado::Value::Kind::Bytes ? QString() : value.toText();
+  if (!text.isEmpty()) {
+    statement += doubledQuotes(text) + QStringLiteral("', '");
+  } else {
+    statement.chop(1);
+    statement += QStringLiteral("NULL, '");
+  }
+}
+
+}  // namespace
+
+void StageTable(const QString& table, const DataAccess& access) {
+  RequireQuotableName(table, QStringLiteral("table"));
+  ado::Connection scratch(access.seams);
+  ado::Connection paradox(access.seams);
+  ado::RecordSet records;
+
+  paradox.setCursorLocation(ado::adUseClient);
+  paradox.open(ParadoxConnectionString(access.folder.folderText()));
+  scratch.setCursorLocation(ado::adUseServer);
+  scratch.setMode(ado::adModeReadWrite);
+  scratch.open(ScratchConnectionString(access.programFolder));
+
+  if (ScratchTableExists(table, access)) scratch.execute(QStringLiteral("DROP TABLE `") + table + QLatin1Char('`'));
+
+  bool defined = false;
+  try {
+    records.open(QStringLiteral("SELECT * FROM `") + table + QLatin1Char('`'), paradox);
+    const int fieldCount = records.fields().count();
+
+    QString definition = QStringLiteral("CREATE TABLE `") + table + QStringLiteral("`(");
+    for (int i = 0; i < fieldCount; ++i) {
+      access.pump.pumpOnce();
+      const ado::Field field = records.fields().item(i);
+      RequireQuotableName(field.name(), QStringLiteral("field"));
+      const QString typeName = AdoTypeName(static_cast<std::int16_t>(field.type())).toLower();
+      definition += QLatin1Char('`') + field.name() + ScratchColumnPiece(typeName);
+    }
+    definition.chop(1);
+    definition += QStringLiteral(");");
+    scratch.execute(definition);
+    defined = true;
+
+    const int rowCount = records.recordCount();
+    const ado::Value empty = ado::Value::text(QString());
+    for (int r = 0; r < rowCount; ++r) {
+      access.pump.pumpOnce();
+      QString statement = QStringLiteral("INSERT INTO `") + table + QStringLiteral("` VALUES('");
+      for (int j = 0; j < fieldCount; ++j) {
+        access.pump.pumpOnce();
+        appendValue(statement, Main::NullToDefault(records.fields().item(j).value(), empty));
+      }
+      statement.chop(3);
+      statement += QLatin1Char(')');
+      scratch.execute(statement);
+      records.moveNext();
+    }
+    // A table holding more rows than its count says would otherwise lose the rest.
+    if (!records.eof())
+      throw Error::provider(
+          QStringLiteral("The table '%1' holds more rows than its header counts (%2).").arg(table).arg(rowCount));
+  } catch (...) {
+    // A partial scratch table must never be written back.
+    if (defined) {
+      try {
+        scratch.execute(QStringLiteral("DROP TABLE `") + table + QLatin1Char('`'));
+      } catch (const Error&) {
+        // The failure being reported matters more; the next staging drops it.
+      }
+    }
+    throw;
+  }
+
+  records.close();
+  scratch.close();
+  paradox.close();
+}
+
+}  // namespace orl::Paradox

@@ -1,0 +1,176 @@
+#include "platform/ado/ParadoxFolderDriver.h"
+#include "platform/ado/ParadoxValues.h"
+#include "platform/ado/RecordSet.h"
+#include "platform/ado/ScratchDatabase.h"
+#include "platform/common/Error.h"
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Table.h"
+#include "system/main/Main.h"
+#include "system/paradox/Paradox.h"
+
+namespace orl::Paradox {
+
+namespace {
+
+bool isBlank(const ado::Value& value) {
+  return value.isNull() || (value.kind() == ado::Value::Kind::Text && value.asText().isEmpty());
+}
+
+bool isNumber(const ado::Value& value) {
+  using Kind = ado::Value::Kind;
+  return value.kind() == Kind::Int16 || value.kind() == Kind::Int32 || value.kind() == Kind::Double ||
+         value.kind() == Kind::Decimal;
+}
+
+// Whether two values are the same once the export's change of field type is
+// allowed for: a Short read back as a Long, a logical as the text "True".
+bool sameValue(const ado::Value& a, const ado::Value& b) {
+  if (isBlank(a) || isBlank(b)) return isBlank(a) && isBlank(b);
+  const bool aBytes = a.kind() == ado::Value::Kind::Bytes;
+  const bool bBytes = b.kind() == ado::Value::Kind::Bytes;
+  if (aBytes || bBytes) return aBytes && bBytes && a.asBytes() == b.asBytes();
+  return a.toText() == b.toText();
+}
+
+// Whether a value read back is the text a transform gave; a number may read
+// back in its own standard form ("1e+20" for "1E+20").
+bool matchesText(const ado::Value& value, const QString& text) {
+  if (text.isEmpty()) return isBlank(value);
+  if (isBlank(value) || value.kind() == ado::Value::Kind::Bytes) return false;
+  if (value.toText() == text) return true;
+  if (!isNumber(value)) return false;
+  const auto expected = ado::ParseDouble(text.toLower());
+  const auto actual = ado::ParseDouble(value.toText());
+  return expected && actual && *expected == *actual;
+}
+
+QString shown(const ado::Value& value) {
+  if (value.isNull()) return QStringLiteral("(blank)");
+  if (value.kind() == ado::Value::Kind::Bytes) return QStringLiteral("(%1 bytes)").arg(value.asBytes().size());
+  const QString text = value.toText();
+  return QLatin1Char('"') + (text.size() > 60 ? text.left(60) + QStringLiteral("...") : text) + QLatin1Char('"');
+}
+
+bool changedAsExpected(const ado::Value& before, const ado::Value& after, const FieldChange& change) {
+  const QString beforeText = before.kind() == ado::Value::Kind::Bytes ? QString() : before.toText();
+  const bool mayBeLeftAlone =
+      change.anyValueMayBeLeftAlone || before.kind() == ado::Value::Kind::Bytes ||
+      change.valuesLeftAlone.contains(beforeText);
+  if (mayBeLeftAlone && sameValue(before, after)) return true;
+  if (before.kind() == ado::Value::Kind::Bytes) return false;
+  try {
+    const QString once = change.transform(beforeText);
+    // A later update may have reached rows that an earlier one had changed.
+    return matchesText(after, once) || matchesText(after, change.transform(once));
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+pdx::Table openTable(const QString& path) {
+  try {
+    return pdx::Table::open(path.toStdString());
+  } catch (const pdx::Error& error) {
+    throw Error::provider(QString::fromStdString(error.what()));
+  }
+}
+
+// Reads the staged new table and the old one side by side and raises
+// orl::Error at the first row that differs from what the run did.
+void CheckNewTable(const QString& table, const QString& oldFile, const QString& newFile, const FieldChange* change,
+                   ui::EventPump& pump) {
+  const pdx::Table before = openTable(oldFile);
+  const pdx::Table after = openTable(newFile);
+  const auto fail = [&](const QString& what) {
+    return Error::provider(QStringLiteral("The table '%1' was not replaced: %2. The old table is kept unchanged.")
+                               .arg(table, what));
+  };
+  if (before.fields().size() != after.fields().size())
+    throw fail(QStringLiteral("the new table has %1 fields where the old one has %2")
+                   .arg(after.fields().size())
+                   .arg(before.fields().size()));
+  std::optional<std::size_t> changed;
+  for (std::size_t f = 0; f < before.fields().size(); ++f) {
+    if (before.fields()[f].name != after.fields()[f].name)
+      throw fail(QStringLiteral("field %1 is named \"%2\" in the new table and \"%3\" in the old one")
+                     .arg(f + 1)
+                     .arg(QString::fromStdString(after.fields()[f].name), QString::fromStdString(before.fields()[f].name)));
+    if (change && QString::fromStdString(before.fields()[f].name).compare(change->field, Qt::CaseInsensitive) == 0)
+      changed = f;
+  }
+  const pdx::CodePage beforePage(before.header().textCodePage());
+  const pdx::CodePage afterPage(after.header().textCodePage());
+  try {
+    pdx::Cursor oldRows = before.cursor();
+    pdx::Cursor newRows = after.cursor();
+    std::vector<pdx::Value> oldRow, newRow;
+    for (std::uint64_t r = 1;; ++r) {
+      pump.pumpOnce();
+      const bool hasOld = oldRows.next(oldRow);
+      const bool hasNew = newRows.next(newRow);
+      if (!hasOld && !hasNew) return;
+      if (hasOld != hasNew)
+        throw fail(QStringLiteral("the new table has %1 rows than the old one from row %2 on")
+                       .arg(hasNew ? QStringLiteral("more") : QStringLiteral("fewer"))
+                       .arg(r));
+      for (std::size_t f = 0; f < oldRow.size(); ++f) {
+        const ado::Value was = ado::FromParadox(oldRow[f], before.fields()[f].type, beforePage);
+        const ado::Value is = ado::FromParadox(newRow[f], after.fields()[f].type, afterPage);
+        const bool right = changed && f == *changed ? changedAsExpected(was, is, *change) : sameValue(was, is);
+        if (!right)
+          throw fail(QStringLiteral("in row %1, field \"%2\" reads back as %3 where it was %4")
+                         .arg(r)
+                         .arg(QString::fromStdString(before.fields()[f].name), shown(is), shown(was)));
+      }
+    }
+  } catch (const pdx::Error& error) {
+    throw fail(QString::fromStdString(error.what()));
+  }
+}
+
+}  // namespace
+
+void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change) {
+  RequireQuotableName(table, QStringLiteral("table"));
+  ado::Connection scratch(access.seams);
+  ado::Connection paradox(access.seams);
+  ado::RecordSet records;
+
+  paradox.setCursorLocation(ado::adUseClient);
+  paradox.open(ParadoxConnectionString(access.folder.folderText()));
+  scratch.setCursorLocation(ado::adUseServer);
+  scratch.setMode(ado::adModeReadWrite);
+  scratch.open(ScratchConnectionString(access.programFolder));
+
+  auto& driver = dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider());
+  auto& scratchDatabase = dynamic_cast<ado::ScratchDatabase&>(scratch.provider());
+  // The old table stays where it is until the new one has been checked.
+  const QString oldFile = driver.tableFile(table);
+
+  // Leaving early releases both connections unclosed, which cancels the drop
+  // and removes a staged new table: the folder stays as it was.
+  paradox.execute(QStringLiteral("DROP TABLE `") + table + QLatin1Char('`'));
+
+  records.setCursorLocation(ado::adUseClient);
+  records.open(QStringLiteral("select * from [") + table + QLatin1Char(']'), scratch, ado::adOpenStatic,
+               ado::adLockOptimistic);
+  int rowCount = 0;
+  if (!records.eof()) rowCount = records.recordCount();
+  if (records.state() != ado::adStateClosed) records.close();
+
+  const QString target = Main::CollapseBackslashes(access.folder.folderText() + QLatin1Char('/'));
+  scratch.execute(QStringLiteral("select top ") + QString::number(rowCount) +
+                  QStringLiteral(" * into [Paradox 5.x;Database=") + target + QStringLiteral("].[") + table +
+                  QStringLiteral(".db] from [") + table + QLatin1Char(']'));
+
+  const ado::StagedExport* staged = scratchDatabase.stagedExport();
+  if (!staged) throw Error::provider(QStringLiteral("The export wrote no table for '%1'.").arg(table));
+  CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
+  scratchDatabase.commitExport();
+
+  if (ScratchTableExists(table, access)) scratch.execute(QStringLiteral("DROP TABLE [") + table + QLatin1Char(']'));
+  scratch.close();
+  paradox.close();
+}
+
+}  // namespace orl::Paradox

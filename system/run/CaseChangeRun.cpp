@@ -1,0 +1,168 @@
+#include "system/run/CaseChangeRun.h"
+
+#include "platform/ado/RecordSet.h"
+#include "platform/common/Error.h"
+#include "system/case/Case.h"
+#include "system/main/ErrorReport.h"
+#include "system/main/Main.h"
+#include "system/paradox/Paradox.h"
+
+#include <array>
+#include <optional>
+
+namespace orl::Run {
+
+namespace {
+
+using Case::CaseKind;
+
+// The step numbers of one case kind: its test in the loop, the null test,
+// the null statement and the value statement; its test after the loop and
+// the preview re-casing.
+struct KindSteps {
+  CaseKind kind;
+  int test, nullTest, nullStatement, valueStatement, previewTest, preview;
+  QString (*transform)(const QString&);
+  void (*recase)(ui::ListItems&);
+};
+
+const std::array<KindSteps, 4> Kinds = {{
+    {CaseKind::Upper, 132, 134, 136, 138, 184, 186, Case::Upper, Case::ListUpperCase},
+    {CaseKind::Lower, 140, 142, 144, 146, 188, 190, Case::Lower, Case::ListLowerCase},
+    {CaseKind::Proper, 148, 150, 152, 154, 192, 194, Case::ProperCase, Case::ListProperCase},
+    {CaseKind::Sentence, 156, 158, 160, 162, 196, 198, Case::SentenceCase, Case::ListSentenceCase},
+}};
+
+QString doubledQuotes(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
+
+}  // namespace
+
+bool PushButton1_Click(RunWindow& window, RunServices& services) {
+  ErrorReport report(QStringLiteral("Brennick"), QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"),
+                     services.boxes);
+  std::optional<ado::Connection> connection;
+  std::optional<ado::RecordSet> cursor;
+
+  report.step(100, [&] { connection.emplace(services.seams); });
+  report.step(102, [&] { cursor.emplace(); });
+
+  if (!report.test(104, [&] { return window.fieldCount() != 0; })) {
+    report.step(208, [&] { services.boxes.inform(QStringLiteral("Please select a field.")); });
+    return false;
+  }
+
+  report.step(106, [&] { window.setMousePointer(HourglassPointer); });
+
+  // Table, field and case are taken once, here, and used unchanged to the end.
+  QString table, field;
+  const KindSteps* kind = nullptr;
+  Paradox::FixedFolderText folder{QString()};
+  std::optional<Paradox::DataAccess> access;
+  const bool staged = report.step(108, [&] {
+    table = window.selectedTable();
+    field = window.selectedField();
+    const QString choice = window.caseChoice();
+    const auto recognised = Case::CaseKindFromChoice(choice);
+    if (!recognised)
+      throw Error(ErrorNumber::InvalidCall,
+                  QStringLiteral("The case choice \"%1\" names none of UPPER CASE, lower case, Proper Case and "
+                                 "Sentence case.")
+                      .arg(choice));
+    for (const KindSteps& steps : Kinds)
+      if (steps.kind == *recognised) kind = &steps;
+    Paradox::RequireQuotableName(table, QStringLiteral("table"));
+    Paradox::RequireQuotableName(field, QStringLiteral("field"));
+    folder = Paradox::FixedFolderText(window.selectedTableFolder());
+    access.emplace(Paradox::DataAccess{folder, services.programFolder, services.pump, services.seams});
+    Paradox::StageTable(table, *access);
+  });
+  if (!staged) {
+    // Nothing is written back from a scratch table that may lack rows.
+    window.setMousePointer(DefaultPointer);
+    return false;
+  }
+
+  Paradox::FieldChange change{field, kind->transform, {}, false};
+
+  report.step(110, [&] { connection->setMode(ado::adModeReadWrite); });
+  if (!report.step(112, [&] { connection->open(Paradox::ScratchConnectionString(services.programFolder)); }))
+    change.anyValueMayBeLeftAlone = true;
+  if (!report.step(114, [&] {
+        cursor->open(QStringLiteral("SELECT distinct `") + field + QStringLiteral("` FROM `") + table +
+                         QLatin1Char('`'),
+                     *connection, ado::adOpenStatic, ado::adLockOptimistic);
+      }))
+    change.anyValueMayBeLeftAlone = true;
+
+  std::int32_t last = 0;
+  if (!report.step(122, [&] { last = cursor->recordCount() - 1; })) change.anyValueMayBeLeftAlone = true;
+
+  if (report.test(124, [&] { return !cursor->eof(); })) {
+    for (std::int32_t i = 0; i <= last; ++i) {
+      report.step(128, [&] { services.pump.pumpOnce(); });
+      report.step(130, [&] { window.setProgressValue((i + 1.0) / (last + 1.0) * 100.0); });
+
+      for (const KindSteps& steps : Kinds) {
+        if (!report.test(steps.test, [&] { return steps.kind == kind->kind; })) continue;
+        ado::Value old;
+        const bool isNull = report.test(steps.nullTest, [&] {
+          old = cursor->fields().item(0).value();
+          return old.isNull();
+        });
+        if (isNull) {
+          // Also reached when the value could not be read, which leaves it as it was.
+          if (!old.isNull()) change.anyValueMayBeLeftAlone = true;
+          if (!report.step(steps.nullStatement, [&] {
+                const QString replacement = steps.transform(Main::NullToDefault(old, ado::Value::text(QString())).toText());
+                connection->execute(QStringLiteral("update [") + table + QStringLiteral("] set [") + field +
+                                    QStringLiteral("]='") + doubledQuotes(replacement) + QStringLiteral("' where [") +
+                                    field + QStringLiteral("] is null "));
+              }))
+            change.valuesLeftAlone.insert(QString());
+        } else if (!report.step(steps.valueStatement, [&] {
+                     const QString oldText = old.toText();
+                     const QString replacement = steps.transform(oldText);
+                     connection->execute(QStringLiteral("update [") + table + QStringLiteral("] set [") + field +
+                                         QStringLiteral("]='") + doubledQuotes(replacement) +
+                                         QStringLiteral("' where [") + field + QStringLiteral("]='") +
+                                         doubledQuotes(oldText) + QLatin1Char('\''));
+                   })) {
+          if (old.kind() == ado::Value::Kind::Bytes)
+            change.anyValueMayBeLeftAlone = true;
+          else
+            change.valuesLeftAlone.insert(old.toText());
+        }
+      }
+
+      report.step(166, [&] {
+        if (i % 5000 == 0) Main::WaitSeconds(1, services.clock, services.pump);
+      });
+      if (!report.step(168, [&] { cursor->moveNext(); })) change.anyValueMayBeLeftAlone = true;
+    }
+  }
+
+  report.step(172, [&] { cursor->close(); });
+  report.step(174, [&] {
+    Main::WaitSeconds(0.4, services.clock, services.pump);
+    window.setMousePointer(DefaultPointer);
+  });
+  report.step(176, [&] {
+    window.setProgressValue(0);
+    window.setProgressText(QStringLiteral("Progress Bar"));
+  });
+
+  const bool written = report.step(178, [&] { Paradox::WriteBackTable(table, *access, &change); });
+  report.step(180, [&] { window.setMousePointer(DefaultPointer); });
+  report.step(182, [&] { services.pump.pumpOnce(); });
+  // The table kept its old values, so the preview keeps them too.
+  if (!written) return false;
+
+  for (const KindSteps& steps : Kinds)
+    if (report.test(steps.previewTest, [&] { return steps.kind == kind->kind; }))
+      report.step(steps.preview, [&] { steps.recase(window.preview()); });
+
+  report.step(206, [&] { services.boxes.inform(QStringLiteral("Done.")); });
+  return true;
+}
+
+}  // namespace orl::Run
