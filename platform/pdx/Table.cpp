@@ -73,29 +73,37 @@ std::optional<double> storedDouble(const std::uint8_t* bytes) {
   return std::bit_cast<double>(bits);
 }
 
-// 32 digits in nibbles after a byte of sign and scale. Paradox fills the
-// digits past a double's precision with stray nibbles above 9 when it
-// converts a number; the digits from the first of those on are zero.
-Value storedDecimal(const std::uint8_t* bytes, int& scaleOut) {
-  constexpr int DigitCount = 32;
-  if (allZero(bytes, 17)) return Null{};
+constexpr int BcdDigitCount = 32;
+constexpr std::size_t BcdWidth = 17;
+
+// 32 digits in nibbles after a byte of sign and scale (the scale is at most
+// 32). Paradox fills the digits past a double's precision with stray
+// nibbles above 9 when it converts a number; the digits from the first of
+// those on are zero.
+Decimal storedDecimal(const std::uint8_t* bytes) {
   const bool positive = (bytes[0] & 0x80) != 0;
   const int scale = bytes[0] & 0x3F;
-  scaleOut = scale;
-  if (scale > DigitCount) return Null{};
-  std::string digits(DigitCount, '0');
-  for (int i = 0; i < DigitCount; ++i) {
+  char digits[BcdDigitCount];
+  std::fill(std::begin(digits), std::end(digits), '0');
+  for (int i = 0; i < BcdDigitCount; ++i) {
     const std::uint8_t byte = bytes[1 + i / 2];
     int nibble = (i % 2 == 0) ? byte >> 4 : byte & 0x0F;
     if (!positive) nibble = 0x0F - nibble;
     if (nibble > 9) break;
-    digits[static_cast<std::size_t>(i)] = static_cast<char>('0' + nibble);
+    digits[i] = static_cast<char>('0' + nibble);
   }
-  const std::string whole = digits.substr(0, static_cast<std::size_t>(DigitCount - scale));
-  const auto firstSignificant = whole.find_first_not_of('0');
-  std::string text = firstSignificant == std::string::npos ? "0" : whole.substr(firstSignificant);
-  if (scale > 0) text += "." + digits.substr(static_cast<std::size_t>(DigitCount - scale));
-  if (!positive && digits.find_first_not_of('0') != std::string::npos) text.insert(0, "-");
+  const int wholeDigits = BcdDigitCount - scale;
+  int firstShown = 0;
+  while (firstShown < wholeDigits - 1 && digits[firstShown] == '0') ++firstShown;
+  const bool zero = std::all_of(std::begin(digits), std::end(digits), [](char d) { return d == '0'; });
+  std::string text;
+  if (!positive && !zero) text.push_back('-');
+  if (wholeDigits == 0) text.push_back('0');
+  text.append(digits + firstShown, digits + wholeDigits);
+  if (scale > 0) {
+    text.push_back('.');
+    text.append(digits + wholeDigits, digits + BcdDigitCount);
+  }
   return Decimal{text};
 }
 
@@ -318,12 +326,10 @@ Value Cursor::decodeField(std::size_t index, const std::uint8_t* bytes) {
       if (bytes[0] == 0) return Null{};
       if (bytes[0] != 0x80 && bytes[0] != 0x81) fail("field \"" + field.name + "\" holds an impossible logical value");
       return bytes[0] == 0x81;
-    case FieldType::Bcd: {
-      int scale = 0;
-      Value value = storedDecimal(bytes, scale);
-      if (scale > 32) fail("field \"" + field.name + "\" holds an impossible decimal scale");
-      return value;
-    }
+    case FieldType::Bcd:
+      if (allZero(bytes, BcdWidth)) return Null{};
+      if ((bytes[0] & 0x3F) > BcdDigitCount) fail("field \"" + field.name + "\" holds an impossible decimal scale");
+      return storedDecimal(bytes);
     case FieldType::Bytes:
       if (allZero(bytes, static_cast<std::size_t>(field.size))) return Null{};
       return Bytes(bytes, bytes + field.size);
