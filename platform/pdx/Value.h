@@ -72,6 +72,8 @@ struct Null {
 //   A M F -> std::string; S I + -> std::int64_t (Short, Long, Autoincrement);
 //   N $ -> double; # -> Decimal; L -> bool; D -> Date; T -> TimeOfDay;
 //   @ -> Timestamp; B O G Y -> Bytes; a blank field -> Null.
+// A graphic's bytes are the image alone, without the 8-byte header the memo
+// file keeps in front of it.
 using Value = std::variant<Null, std::string, std::int64_t, double, bool, Decimal, Date, TimeOfDay,
                            Timestamp, Bytes>;
 
