@@ -8,6 +8,8 @@
 //   while (cursor.next(row)) { ... }
 //
 // Every failure throws orl::pdx::Error with a message that names the file.
+// A table and its cursors share one code-page converter: use them from one
+// thread at a time.
 
 #include "platform/pdx/ByteSource.h"
 #include "platform/pdx/CodePage.h"
