@@ -367,7 +367,7 @@ void TableWriter::encodeField(std::size_t index, const Value& value, std::uint8_
       if (bytes.size() > static_cast<std::size_t>(field.size))
         failValue(index, value, "it is longer than the field's " + std::to_string(field.size) + " bytes");
       if (bytes.find('\0') != std::string::npos) failValue(index, value, "an alpha field cannot hold a NUL character");
-      std::memcpy(out, bytes.data(), bytes.size());
+      std::copy(bytes.begin(), bytes.end(), out);
       return;
     }
     case FieldType::Short:
@@ -475,7 +475,7 @@ void TableWriter::encodeField(std::size_t index, const Value& value, std::uint8_
       }
       if (data.empty()) return;  // an empty value is stored blank
       const std::size_t leader = static_cast<std::size_t>(field.size) - BlobTailSize;
-      std::memcpy(out, data.data(), std::min(leader, data.size()));
+      std::copy_n(data.begin(), std::min(leader, data.size()), out);
       std::uint8_t* tail = out + leader;
       if (isText(field.type) && data.size() <= leader) {
         putLe32(tail + 4, static_cast<std::uint32_t>(data.size()));  // held by the record alone

@@ -138,8 +138,9 @@ TEST_F(SafeReplaceTest, AProcessKilledAtAnyMomentLeavesWhatRecoveryPutsRight) {
     FaultInjectingFileOps dying(real);
     dying.stopAfter(stop);
     try {
-      replaceTable(dying, trial.path());  // once the new family is in place, a later death is no failure
+      replaceTable(dying, trial.path());
     } catch (const Error&) {
+      // Expected until the new family is in place; a death after that is no failure.
     }
     FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
     const Contents after = contentsOf(trial.path());
