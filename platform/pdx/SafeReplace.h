@@ -4,6 +4,7 @@
 // .YGn .val .tv, any letter case) so that no moment loses it.
 //
 //   FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
+//   settings.tableName = "CUSTOMER.DB";  // the header's name, not the staged one
 //   TableWriter writer(files, replacement.stagedPath("CUSTOMER.DB"), settings);
 //   ... append, finish, read the staged table back and check it ...
 //   replacement.commit();
