@@ -262,6 +262,9 @@ std::vector<std::string> FamilyReplacement::stagedMembers() const {
 
 void FamilyReplacement::abandon() {
   Folder dir(files_, folder_);
+  // With a journal left by a commit that could not be undone, the staged
+  // files are what recover() finishes the replacement with.
+  if (!journalsFor(dir, JournalPrefix, tableName_).empty()) return;
   for (const auto& name : namesWithPrefix(dir, StagedPrefix, stemOf(tableName_))) dir.remove(name);
 }
 

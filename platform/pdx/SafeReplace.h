@@ -68,7 +68,8 @@ class FamilyReplacement {
   // files that the next recover() removes (see leftovers()).
   void commit();
 
-  // Removes the staged files; the old family stays as it is.
+  // Removes the staged files; the old family stays as it is. After a
+  // commit that failed and could not be undone it leaves them to recover().
   void abandon();
 
   // Files that a finished commit could not remove.

@@ -14,7 +14,8 @@ namespace orl::test {
 
 // The real file system with one planned failure: the n-th operation of a
 // kind fails (counting from 1), or writes fail as a full disk once a number
-// of bytes has been written, or every operation after the first n fails (a
+// of bytes has been written, or it and every later one of its kind fail, or
+// every operation after the first n fails (a
 // process killed at that moment changes nothing more). It counts every
 // operation by kind, so a test can first run a procedure to learn how many
 // there are, then fail each.
@@ -26,6 +27,11 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     failKind_ = kind;
     failAt_ = n;
     failError_ = errorCode;
+  }
+  // The n-th operation of the kind and every later one fail.
+  void failFrom(pdx::FileOp kind, int n, int errorCode = EIO) {
+    failNth(kind, n, errorCode);
+    failOnward_ = true;
   }
   void diskFullAfter(std::uint64_t bytes) { diskFullAfter_ = bytes; }
   void stopAfter(int operations) { stopAfter_ = operations; }
@@ -100,7 +106,8 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   void check(pdx::FileOp kind, const std::string& path, const std::string& other = {}) {
     const int n = ++counts_[kind];
     ++total_;
-    if ((failKind_ == kind && failAt_ == n) || (stopAfter_ && total_ > *stopAfter_)) {
+    const bool planned = failKind_ == kind && (failOnward_ ? n >= failAt_ : n == failAt_);
+    if (planned || (stopAfter_ && total_ > *stopAfter_)) {
       failed_ = true;
       throw pdx::FileOpError(kind, path, failError_, other);
     }
@@ -111,6 +118,7 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   std::optional<pdx::FileOp> failKind_;
   int failAt_ = 0;
   int failError_ = EIO;
+  bool failOnward_ = false;
   std::optional<std::uint64_t> diskFullAfter_;
   std::optional<int> stopAfter_;
   int total_ = 0;

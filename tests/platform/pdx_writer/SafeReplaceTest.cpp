@@ -152,6 +152,32 @@ TEST_F(SafeReplaceTest, AProcessKilledAtAnyMomentLeavesWhatRecoveryPutsRight) {
   EXPECT_TRUE(sawNew);
 }
 
+TEST_F(SafeReplaceTest, RenamesThatKeepFailingLeaveWhatRecoveryFinishes) {
+  // The commit cannot move everything back either; the journal and the
+  // staged files stay, and recovery completes the replacement.
+  FaultInjectingFileOps counting(real);
+  {
+    TempFolder dry;
+    makeOriginal(dry.path());
+    replaceTable(counting, dry.path());
+  }
+  for (int n = 1; n <= counting.count(FileOp::Rename); ++n) {
+    SCOPED_TRACE("renames fail from #" + std::to_string(n));
+    TempFolder trial;
+    makeOriginal(trial.path());
+    FaultInjectingFileOps faulty(real);
+    faulty.failFrom(FileOp::Rename, n);
+    try {
+      replaceTable(faulty, trial.path());
+    } catch (const Error&) {
+      // Reported; what is left is for recovery.
+    }
+    FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+    const Contents after = contentsOf(trial.path());
+    EXPECT_TRUE(after == original || after == replaced);
+  }
+}
+
 TEST_F(SafeReplaceTest, WithoutACommitTheStagedFilesGoAndTheOriginalStays) {
   {
     FamilyReplacement replacement(real, folder.path(), "CUSTOMER.DB");
