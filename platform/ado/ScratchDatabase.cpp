@@ -18,15 +18,16 @@ namespace {
 const QString Prefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;");
 
 // The scratch types and what the column is declared as in SQLite, so that
-// its affinity is TEXT (no conversion), INTEGER, REAL or BLOB (none).
+// its affinity is TEXT or BLOB: neither ever converts a value. Numbers
+// become numbers only in insertRow, from their exact standard form.
 struct ScratchType {
   const char* name;
   const char* declared;
   int adoType;
 };
 constexpr ScratchType ScratchTypes[] = {
-    {"TEXT", "TEXT", 202},           {"MEMO", "MEMO TEXT", 203},        {"INT", "INT", 3},
-    {"FLOAT", "FLOAT", 5},           {"DECIMAL", "DECIMAL TEXT", 131},  {"DATETIME", "DATETIME TEXT", 7},
+    {"TEXT", "TEXT", 202},           {"MEMO", "MEMO TEXT", 203},        {"INT", "WHOLE BLOB", 3},
+    {"FLOAT", "FLOAT BLOB", 5},           {"DECIMAL", "DECIMAL TEXT", 131},  {"DATETIME", "DATETIME TEXT", 7},
     {"OLEOBJECT", "OLEOBJECT BLOB", 205},
 };
 
@@ -203,8 +204,10 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
   sqlite3_busy_timeout(db_, 10000);
   // Reading the schema tells a database from any other file.
   try {
-    Prepared check(db_, "PRAGMA schema_version", file_);
-    if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
+    {
+      Prepared check(db_, "PRAGMA schema_version", file_);
+      if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
+    }
     // The scratch file is working space: durability gives way to speed here.
     runPlain(QStringLiteral("PRAGMA journal_mode=WAL"));
     runPlain(QStringLiteral("PRAGMA synchronous=OFF"));

@@ -1,0 +1,23 @@
+// Makes the empty scratch database that is installed beside the program,
+// which opens it and never creates it.
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    return 2;
+  }
+  std::remove(argv[1]);
+  sqlite3* db = nullptr;
+  // A table made and dropped again writes the database header, so the file
+  // is a database and not merely empty.
+  const bool made = sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
+                    sqlite3_exec(db, "CREATE TABLE made(x); DROP TABLE made; VACUUM;", nullptr, nullptr, nullptr) ==
+                        SQLITE_OK;
+  if (!made) std::fprintf(stderr, "%s: %s\n", argv[1], sqlite3_errmsg(db));
+  sqlite3_close(db);
+  return made ? 0 : 1;
+}

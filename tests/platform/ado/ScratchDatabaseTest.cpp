@@ -1,0 +1,130 @@
+#include "platform/ado/RecordSet.h"
+#include "platform/common/Error.h"
+#include "tests/support/DataAccessFixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace orl::ado {
+namespace {
+
+QString scratchString(const test::DataFolders& folders) {
+  return QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=") + folders.programFolder() +
+         QStringLiteral("/dbTemp.mdb;JET OLEDB:Database Password=");
+}
+
+class ScratchDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    connection.setMode(adModeReadWrite);
+    connection.open(scratchString(folders));
+  }
+  std::vector<Value> onlyRow(const QString& sql) {
+    RecordSet records;
+    records.open(sql, connection, adOpenStatic, adLockOptimistic);
+    EXPECT_EQ(records.recordCount(), 1);
+    std::vector<Value> row;
+    for (int i = 0; i < records.fields().count(); ++i) row.push_back(records.fields().item(i).value());
+    return row;
+  }
+  test::DataFolders folders;
+  test::StatementRecorder recorder;
+  Connection connection{Seams{&recorder, nullptr}};
+};
+
+TEST_F(ScratchDatabaseTest, ValuesKeepTheirKindAndExactValue) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`M` MEMO,`A` TEXT,`D` DECIMAL,`F` FLOAT,`I` INT,`W` DATETIME,"
+                                    "`B` OLEOBJECT,`Y` TEXT);"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('007', '1.50', '-12.340', '0.30000000000000004', "
+                                    "'2147483647', '2004-02-29 23:59:59.999', X'00FF10', 'It''s')"));
+  const auto row = onlyRow(QStringLiteral("select * from [T]"));
+  EXPECT_EQ(row[0], Value::text(QStringLiteral("007")));
+  EXPECT_EQ(row[1], Value::text(QStringLiteral("1.50")));
+  EXPECT_EQ(row[2], Value::decimal({"-12.340"}));
+  EXPECT_EQ(row[3], Value::real(0.1 + 0.2));
+  EXPECT_EQ(row[4], Value::int32(2147483647));
+  EXPECT_EQ(row[5], Value::timestamp({{2004, 2, 29}, {86399999}}));
+  EXPECT_EQ(row[6], Value::bytes({0x00, 0xFF, 0x10}));
+  EXPECT_EQ(row[7], Value::text(QStringLiteral("It's")));
+}
+
+TEST_F(ScratchDatabaseTest, NumbersOnlyConvertFromTheirOwnStandardForm) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`I` INT,`J` INT,`F` FLOAT,`G` FLOAT);"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('007', '1.5', '1e+20', NULL)"));
+  const auto row = onlyRow(QStringLiteral("SELECT * FROM `T`"));
+  EXPECT_EQ(row[0], Value::text(QStringLiteral("007")));
+  EXPECT_EQ(row[1], Value::real(1.5));
+  EXPECT_EQ(row[2], Value::real(1e20));
+  EXPECT_TRUE(row[3].isNull());
+  EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES(NULL, NULL, 'nan', NULL)")), Error);
+}
+
+TEST_F(ScratchDatabaseTest, ReportsColumnTypesAsAdoNumbers) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`A` TEXT,`M` MEMO,`I` INT,`F` FLOAT,`D` DECIMAL,`W` DATETIME,"
+                                    "`B` OLEOBJECT);"));
+  RecordSet records;
+  records.open(QStringLiteral("select * from [T]"), connection, adOpenStatic, adLockOptimistic);
+  std::vector<int> types;
+  for (int i = 0; i < records.fields().count(); ++i) types.push_back(records.fields().item(i).type());
+  EXPECT_EQ(types, (std::vector<int>{202, 203, 3, 5, 131, 7, 205}));
+  EXPECT_TRUE(records.eof());
+  EXPECT_THROW(records.fields().item(0).value(), Error);
+}
+
+TEST_F(ScratchDatabaseTest, SchemaListsTablesViewsAndSystemTables) {
+  connection.execute(QStringLiteral("CREATE TABLE `Orders`(`A` TEXT);"));
+  connection.execute(QStringLiteral("CREATE VIEW ORDERVIEW AS SELECT * FROM Orders"));
+  connection.execute(QStringLiteral("CREATE TABLE counted(id INTEGER PRIMARY KEY AUTOINCREMENT)"));
+  RecordSet schema;
+  schema.openSchema(connection, adSchemaTables);
+  std::map<QString, QString> kinds;
+  for (; !schema.eof(); schema.moveNext())
+    kinds[schema.value(QStringLiteral("TABLE_NAME")).toText()] = schema.value(QStringLiteral("table_type")).toText();
+  EXPECT_EQ(kinds[QStringLiteral("Orders")], QStringLiteral("TABLE"));
+  EXPECT_EQ(kinds[QStringLiteral("ORDERVIEW")], QStringLiteral("VIEW"));
+  EXPECT_EQ(kinds[QStringLiteral("sqlite_sequence")], QStringLiteral("SYSTEM TABLE"));
+}
+
+TEST_F(ScratchDatabaseTest, RefusesWhatItWouldOtherwiseIgnoreOrMisread) {
+  EXPECT_THROW(connection.execute(QStringLiteral("CREATE TABLE `T`(`A` VARCHAR);")), Error);
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`A` TEXT,`B` TEXT);"));
+  EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES('x')")), Error);
+  EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES('x', 'unclosed)")), Error);
+  EXPECT_THROW(connection.execute(QStringLiteral("DROP TABLE [T]; DROP TABLE [U]")), Error);
+  EXPECT_THROW(connection.execute(QStringLiteral("select nothing from [Nowhere]")), Error);
+  EXPECT_EQ(recorder.all.size(), 6);
+}
+
+TEST_F(ScratchDatabaseTest, UpdatesFindTheirRowsThroughAnIndexOnTheField) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`City` TEXT);"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('o''hara')"));
+  connection.execute(QStringLiteral("update [T] set [City]='O''HARA' where [City]='o''hara'"));
+  EXPECT_EQ(onlyRow(QStringLiteral("select * from [T]"))[0], Value::text(QStringLiteral("O'HARA")));
+  const auto plan = onlyRow(QStringLiteral("select count(*) from sqlite_master where type = 'index' and tbl_name = 'T'"));
+  EXPECT_EQ(plan[0], Value::int32(1));
+}
+
+TEST(ScratchDatabaseOpen, AMissingFileIsAnErrorNamingIt) {
+  test::DataFolders folders;
+  QFile::remove(folders.scratchFile());
+  Connection connection;
+  try {
+    connection.open(scratchString(folders));
+    FAIL() << "opened a missing scratch database";
+  } catch (const Error& error) {
+    EXPECT_TRUE(error.description().contains(folders.scratchFile())) << error.description().toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(folders.scratchFile()));
+}
+
+TEST(ScratchDatabaseOpen, AFileThatIsNoDatabaseIsRefused) {
+  test::DataFolders folders;
+  QFile file(folders.scratchFile());
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(QByteArray(4096, 'x'));
+  file.close();
+  Connection connection;
+  EXPECT_THROW(connection.open(scratchString(folders)), Error);
+}
+
+}  // namespace
+}  // namespace orl::ado

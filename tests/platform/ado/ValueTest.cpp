@@ -1,0 +1,67 @@
+#include "platform/ado/Value.h"
+
+#include "platform/common/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace orl::ado {
+namespace {
+
+TEST(ValueText, EachKindHasItsStandardForm) {
+  EXPECT_EQ(Value().toText(), QString());
+  EXPECT_EQ(Value::text(QStringLiteral("007")).toText(), QStringLiteral("007"));
+  EXPECT_EQ(Value::int16(-32768).toText(), QStringLiteral("-32768"));
+  EXPECT_EQ(Value::int32(2147483647).toText(), QStringLiteral("2147483647"));
+  EXPECT_EQ(Value::real(0.1).toText(), QStringLiteral("0.1"));
+  EXPECT_EQ(Value::real(1e20).toText(), QStringLiteral("1e+20"));
+  EXPECT_EQ(Value::decimal({"-1.230"}).toText(), QStringLiteral("-1.230"));
+  EXPECT_EQ(Value::boolean(true).toText(), QStringLiteral("True"));
+  EXPECT_EQ(Value::boolean(false).toText(), QStringLiteral("False"));
+  EXPECT_EQ(Value::date({2021, 8, 31}).toText(), QStringLiteral("2021-08-31"));
+  EXPECT_EQ(Value::date({7, 1, 2}).toText(), QStringLiteral("0007-01-02"));
+  EXPECT_EQ(Value::time({(13 * 3600 + 5 * 60 + 9) * 1000}).toText(), QStringLiteral("13:05:09"));
+  EXPECT_EQ(Value::time({(13 * 3600 + 5 * 60 + 9) * 1000 + 7}).toText(), QStringLiteral("13:05:09.007"));
+  EXPECT_EQ(Value::timestamp({{1999, 12, 31}, {86399999}}).toText(), QStringLiteral("1999-12-31 23:59:59.999"));
+}
+
+TEST(ValueText, BytesHaveNoTextForm) {
+  EXPECT_THROW(Value::bytes({1, 2, 3}).toText(), Error);
+}
+
+TEST(ValueText, TextFormsReadBackIntoTheSameValue) {
+  for (double number : {0.1 + 0.2, 1.0 / 3.0, -2.5e-300, 123456789012345678.0, std::numeric_limits<double>::max(),
+                        std::numeric_limits<double>::denorm_min(), -0.0}) {
+    const auto back = ParseDouble(Value::real(number).toText());
+    ASSERT_TRUE(back.has_value()) << number;
+    EXPECT_EQ(Value::real(*back), Value::real(number)) << number;
+  }
+  const pdx::Timestamp moment{{2004, 2, 29}, {45296789}};
+  EXPECT_EQ(ParseTimestamp(Value::timestamp(moment).toText()), moment);
+  EXPECT_EQ(ParseTime(QStringLiteral("00:00:00")), pdx::TimeOfDay{0});
+  EXPECT_EQ(ParseDecimal(QStringLiteral("-0.50"))->text, "-0.50");
+}
+
+TEST(ValueText, ReadersRefuseWhatIsNotExactlyTheirForm) {
+  EXPECT_FALSE(ParseDate(QStringLiteral("2021-02-29")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("2021-2-28")));
+  EXPECT_FALSE(ParseTime(QStringLiteral("24:00:00")));
+  EXPECT_FALSE(ParseTime(QStringLiteral("10:00:00.000")));
+  EXPECT_FALSE(ParseInteger(QStringLiteral("1.0")));
+  EXPECT_FALSE(ParseInteger(QStringLiteral("99999999999999999999")));
+  EXPECT_FALSE(ParseDouble(QStringLiteral("1,5")));
+  EXPECT_FALSE(ParseDecimal(QStringLiteral("1.")));
+}
+
+TEST(ValueEquality, ComparesKindAndValue) {
+  EXPECT_NE(Value::int16(5), Value::int32(5));
+  EXPECT_NE(Value::real(0.0), Value::real(-0.0));
+  EXPECT_EQ(Value::real(std::nan("")), Value::real(std::nan("")));
+  EXPECT_EQ(Value::bytes({1, 2}), Value::bytes({1, 2}));
+  EXPECT_NE(Value(), Value::text(QString()));
+}
+
+}  // namespace
+}  // namespace orl::ado
