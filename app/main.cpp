@@ -1,13 +1,56 @@
+#include "app/CommandLine.h"
+#include "platform/common/TimeOfDayClock.h"
+#include "platform/fso/PosixFileSystem.h"
+#include "platform/ui/ProgramLifetime.h"
+#include "platform/ui/QtEventPump.h"
+#include "platform/ui/QtFolderDialog.h"
+#include "platform/ui/QtMessageBoxes.h"
+#include "platform/ui/QtSettingsStore.h"
+#include "system/forms/Form1.h"
+#include "system/forms/Form2.h"
 #include "system/main/Main.h"
 
 #include <QApplication>
-#include <QWidget>
+
+#include <unistd.h>
+
+namespace {
+
+// The window program: the setup window's load is the start-up, which shows
+// the main window at once when the remembered folder still exists.
+int RunWindows(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  // Closing either window ends the program, also while the other one is hidden.
+  application.setQuitOnLastWindowClosed(false);
+  const QString programFolder = QCoreApplication::applicationDirPath();
+  orl::ui::QtMessageBoxes boxes;
+  orl::ui::QtSettingsStore settings;
+  orl::ui::QtFolderDialog folderDialog;
+  orl::ui::QtEventPump pump;
+  orl::SystemTimeOfDayClock clock;
+  orl::fso::PosixFileSystem fileSystem;
+  orl::ui::QtProgramLifetime lifetime;
+  const orl::forms::Services services{programFolder, orl::Main::ProgramDriveRoot(programFolder),
+                                      boxes,         settings,
+                                      folderDialog,  pump,
+                                      clock,         fileSystem,
+                                      lifetime};
+  orl::forms::Form1 setupWindow(services);
+  orl::forms::Form2 mainWindow(services, setupWindow);
+  setupWindow.setMainWindow(mainWindow);
+  setupWindow.showModeless();
+  return application.exec();
+}
+
+// The command-line mode needs no display: it starts Qt without a window system.
+int RunCommandLine(int argc, char* argv[]) {
+  QCoreApplication application(argc, argv);
+  return orl::app::RunCommandLine(QCoreApplication::arguments(), QCoreApplication::applicationDirPath(), stdout,
+                                  stderr, isatty(fileno(stderr)) != 0);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
-  orl::Main::SetApplicationTitle();
-  QWidget window;
-  window.setWindowTitle(orl::Main::ProductTitle);
-  window.show();
-  return application.exec();
+  return orl::app::WantsCommandLine(argc) ? RunCommandLine(argc, argv) : RunWindows(argc, argv);
 }

@@ -40,7 +40,7 @@ class TablesAndFoldersTest : public QObject {
     QWidget container;
     ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
     list.add(QStringLiteral("left over"));
-    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.time, harness.boxes);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.pump, harness.boxes);
     QStringList texts = textsOf(list);
     texts.sort();
     QCOMPARE(texts, (QStringList{QStringLiteral(".HIDDEN"), QStringLiteral("A.BAK"), QStringLiteral("ORDERS"),
@@ -58,7 +58,7 @@ class TablesAndFoldersTest : public QObject {
     QVERIFY(test::WriteFile(data + QStringLiteral("/b/Clients.db")));
     QWidget container;
     ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
-    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.time, harness.boxes);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.pump, harness.boxes);
     // Breadth first: the folder itself, then a and b, then b/deeper.
     QCOMPARE(textsOf(list), (QStringList{QStringLiteral("ORDERS"), QStringLiteral("ORDERS"),
                                          QStringLiteral("CLIENTS"), QStringLiteral("PARTS")}));
@@ -79,13 +79,13 @@ class TablesAndFoldersTest : public QObject {
     QVERIFY(test::WriteFile(data + QStringLiteral("/sub/Orders.db")));
     QWidget container;
     ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
-    Paradox::ListParadoxTables(list, data + QLatin1Char('/'), harness.fileSystem, harness.time, harness.boxes);
+    Paradox::ListParadoxTables(list, data + QLatin1Char('/'), harness.fileSystem, harness.pump, harness.boxes);
     QCOMPARE(textsOf(list), QStringList{QStringLiteral("ORDERS")});
     QCOMPARE(list.selectedItemFolder(), data + QStringLiteral("//sub"));
 
-    Paradox::ListParadoxTables(list, QString(), harness.fileSystem, harness.time, harness.boxes);
+    Paradox::ListParadoxTables(list, QString(), harness.fileSystem, harness.pump, harness.boxes);
     QCOMPARE(list.count(), 0);
-    Paradox::ListParadoxTables(list, harness.folder(QStringLiteral("empty")), harness.fileSystem, harness.time,
+    Paradox::ListParadoxTables(list, harness.folder(QStringLiteral("empty")), harness.fileSystem, harness.pump,
                                harness.boxes);
     QCOMPARE(list.count(), 0);
     QVERIFY(harness.boxes.shown.empty());

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/common/Error.h"
 #include "platform/fso/PosixFileSystem.h"
 #include "platform/ui/FolderDialog.h"
 #include "platform/ui/ProgramLifetime.h"
 #include "platform/ui/QtSettingsStore.h"
+#include "system/forms/Form1.h"
+#include "system/forms/Form2.h"
 #include "system/forms/Services.h"
 #include "tests/support/FakeTime.h"
 #include "tests/support/RecordingMessageBoxes.h"
@@ -16,6 +19,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <functional>
 
 namespace orl::test {
 
@@ -36,6 +41,50 @@ class RecordingLifetime final : public ui::ProgramLifetime {
  public:
   void endProgram() override { ++ends; }
   int ends = 0;
+};
+
+// The machine's file system, except that listing a folder can be made to fail.
+class SwitchableFileSystem final : public fso::FileSystem {
+ public:
+  int attributes(const QString& path) override { return real_.attributes(path); }
+  fso::Folder getFolder(const QString& path) override { return real_.getFolder(path); }
+  QStringList subFolderNames(const QString& folder) override { return real_.subFolderNames(folder); }
+  QStringList listNames(const QString& folder, const QString& pattern) override {
+    if (listingFails) throw Error::permissionDenied(folder);
+    return real_.listNames(folder, pattern);
+  }
+  bool isOpenableFile(const QString& path) override { return real_.isOpenableFile(path); }
+  bool folderExists(const QString& path) override { return real_.folderExists(path); }
+  void createFolder(const QString& path) override { real_.createFolder(path); }
+  void copyFolder(const QString& source, const QString& destination, bool overwrite) override {
+    real_.copyFolder(source, destination, overwrite);
+  }
+
+  bool listingFails = false;
+
+ private:
+  fso::PosixFileSystem real_;
+};
+
+// The clock stands still until a wait lets time pass; each time the windows
+// let events run, the test's own step (if any) runs once in their place.
+class ScriptedPump final : public ui::EventPump {
+ public:
+  explicit ScriptedPump(FakeTime& time) : time_(time) {}
+  void pumpOnce() override {
+    ++pumps;
+    if (duringPump) duringPump();
+  }
+  void pumpFor(int milliseconds) override {
+    pumpOnce();
+    time_.advance(milliseconds / 1000.0);
+  }
+
+  std::function<void()> duringPump;
+  int pumps = 0;
+
+ private:
+  FakeTime& time_;
 };
 
 // Writes a 32 by 32 cursor file with the given hot spot.
@@ -80,7 +129,7 @@ class WindowHarness {
 
   forms::Services services() {
     return forms::Services{programFolder, driveRoot, boxes,      settings, dialog,
-                           time,          time,      fileSystem, lifetime};
+                           pump,          time,      fileSystem, lifetime};
   }
 
   // A folder below the temporary root, created.
@@ -98,8 +147,22 @@ class WindowHarness {
   RecordingMessageBoxes boxes;
   RecordingFolderDialog dialog;
   FakeTime time{36000.0};
-  fso::PosixFileSystem fileSystem;
+  ScriptedPump pump{time};
+  SwitchableFileSystem fileSystem;
   RecordingLifetime lifetime;
+};
+
+// Both windows, joined as the program joins them.
+class Windows {
+ public:
+  explicit Windows(WindowHarness& harness) : setup(harness.services()), main(harness.services(), setup) {
+    setup.setMainWindow(main);
+  }
+  // The program's start: the setup window's load, then it shows unless the load moved on.
+  void start() { setup.showModeless(); }
+
+  forms::Form1 setup;
+  forms::Form2 main;
 };
 
 }  // namespace orl::test
