@@ -365,7 +365,7 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     }
     if (graphic) data.erase(data.begin(), data.begin() + GraphicHeaderSize);
   }
-  if (field.type == FieldType::Memo || field.type == FieldType::FormattedMemo) {
+  if (field.type == FieldType::Memo) {
     return decodeText(index, data.data(), data.size());
   }
   return data;

@@ -69,9 +69,11 @@ struct Null {
 };
 
 // One field's value. Which alternative a field type yields:
-//   A M F -> std::string; S I + -> std::int64_t (Short, Long, Autoincrement);
+//   A M -> std::string; S I + -> std::int64_t (Short, Long, Autoincrement);
 //   N $ -> double; # -> Decimal; L -> bool; D -> Date; T -> TimeOfDay;
-//   @ -> Timestamp; B O G Y -> Bytes; a blank field -> Null.
+//   @ -> Timestamp; B F O G Y -> Bytes; a blank field -> Null.
+// A formatted memo is bytes: its rich-text markup is not text in the table's
+// code page, and it must come back byte for byte.
 // A graphic's bytes are the image alone, without the 8-byte header the memo
 // file keeps in front of it.
 using Value = std::variant<Null, std::string, std::int64_t, double, bool, Decimal, Date, TimeOfDay,

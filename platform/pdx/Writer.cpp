@@ -75,7 +75,7 @@ bool isBlob(FieldType type) {
 }
 
 bool isText(FieldType type) {
-  return type == FieldType::Alpha || type == FieldType::Memo || type == FieldType::FormattedMemo;
+  return type == FieldType::Alpha || type == FieldType::Memo;
 }
 
 std::size_t storedSize(const Field& field) {

@@ -57,18 +57,18 @@ TEST_F(WriterTest, EveryFieldTypeReadsBackAsWritten) {
   const std::vector<std::vector<Value>> rows = {
       {std::string("Grüße, O'Brien"), Date{2018, 1, 1}, std::int64_t{-12}, std::int64_t{123456789}, 1234.56,
        -0.000123, true, std::string("A memo of some length, longer than its leader."), bytesOf(300, 1),
-       std::string("short"), bytesOf(5000, 3), bytesOf(700, 5), TimeOfDay{3'601'000},
+       bytesOf(5, 9), bytesOf(5000, 3), bytesOf(700, 5), TimeOfDay{3'601'000},
        Timestamp{{2020, 2, 1}, {3'601'005}}, std::int64_t{7}, Decimal{"-1234.5678"}, bytesOf(6, 9)},
       // A blank in every field.
       std::vector<Value>(17, Null{}),
       // The ends of each range.
       {std::string(20, 'z'), Date{1, 1, 1}, std::int64_t{32767}, std::int64_t{-2147483647},
        -std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(), false,
-       std::string("\x01\x7f"), Bytes{0, 0, 0}, std::string(4000, 'f'), Bytes{0xFF}, bytesOf(1, 0),
+       std::string("\x01\x7f"), Bytes{0, 0, 0}, Bytes(4000, std::uint8_t{'f'}), Bytes{0xFF}, bytesOf(1, 0),
        TimeOfDay{0}, Timestamp{{9999, 12, 31}, {86'399'999}}, std::int64_t{2147483647},
        Decimal{"2718281828459045235360287.4713"}, bytesOf(6, 0xF0)},
       {std::string("x"), Date{2000, 2, 29}, std::int64_t{-32767}, std::int64_t{0}, 0.0, -0.0, true,
-       std::string(15 - 10, 'm'), bytesOf(2047, 2), std::string(2048, 'F'), bytesOf(2048, 4),
+       std::string(15 - 10, 'm'), bytesOf(2047, 2), Bytes(2048, std::uint8_t{'F'}), bytesOf(2048, 4),
        bytesOf(2040, 6), TimeOfDay{86'399'999}, Timestamp{{1, 1, 1}, {0}}, std::int64_t{1}, Decimal{"0.0000"},
        bytesOf(6, 1)},
   };
