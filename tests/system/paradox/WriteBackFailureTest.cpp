@@ -1,0 +1,115 @@
+#include "platform/common/Error.h"
+#include "system/case/Case.h"
+#include "system/paradox/Paradox.h"
+#include "tests/support/DataAccessFixtures.h"
+#include "tests/support/FakeTime.h"
+#include "tests/support/FaultInjectingFileOps.h"
+#include "tests/support/TableFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace orl::Paradox {
+namespace {
+
+using pdx::FileOp;
+
+// The table's files as they stand, hidden names left out.
+std::map<QString, QByteArray> visibleFiles(const test::DataFolders& folders) {
+  auto files = folders.snapshot();
+  std::erase_if(files, [](const auto& entry) { return entry.first.startsWith(QLatin1Char('.')); });
+  return files;
+}
+
+// Stages CUSTOMER, upper-cases City in the scratch table as a run would,
+// and writes it back through the given file operations.
+void ChangeCity(const test::DataFolders& folders, pdx::FileOps& files) {
+  FixedFolderText folder(folders.dataFolder());
+  test::FakeTime time(0);
+  const DataAccess access{folder, folders.programFolder(), time, ado::Seams{nullptr, &files}};
+  StageTable(QStringLiteral("CUSTOMER"), access);
+  folders.scratchSql("UPDATE CUSTOMER SET City = upper(City)");
+  const FieldChange change{QStringLiteral("City"), Case::Upper, {}, false};
+  WriteBackTable(QStringLiteral("CUSTOMER"), access, &change);
+}
+
+class WriteBackFailureTest : public ::testing::TestWithParam<FileOp> {};
+
+TEST_P(WriteBackFailureTest, LeavesTheOriginalOrTheCheckedNewTable) {
+  test::DataFolders counting;
+  if (!counting.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+  pdx::PosixFileOps real;
+  test::FaultInjectingFileOps counter(real);
+  ChangeCity(counting, counter);
+  const auto changed = visibleFiles(counting);
+  const int operations = counter.count(GetParam());
+  ASSERT_GT(operations, 0) << pdx::fileOpName(GetParam());
+
+  for (int n = 1; n <= operations; ++n) {
+    SCOPED_TRACE(std::string(pdx::fileOpName(GetParam())) + " #" + std::to_string(n));
+    test::DataFolders folders;
+    ASSERT_TRUE(folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB")));
+    const auto original = visibleFiles(folders);
+    test::FaultInjectingFileOps faulty(real);
+    faulty.failNth(GetParam(), n);
+    bool failed = false;
+    try {
+      ChangeCity(folders, faulty);
+    } catch (const Error&) {
+      failed = true;
+    }
+    const auto after = visibleFiles(folders);
+    if (failed) {
+      EXPECT_EQ(after, original);
+    } else {
+      // The new table is in place; only its header's time may differ from the clean run.
+      ASSERT_EQ(after.size(), changed.size());
+      const auto content = test::ReadTable(folders.path(QStringLiteral("CUSTOMER.db")));
+      const auto expected = test::ReadTable(counting.path(QStringLiteral("CUSTOMER.db")));
+      ASSERT_EQ(content.rows.size(), expected.rows.size());
+      for (std::size_t r = 0; r < content.rows.size(); ++r)
+        for (std::size_t f = 0; f < content.rows[r].size(); ++f)
+          EXPECT_EQ(test::Comparable(content.rows[r][f]), test::Comparable(expected.rows[r][f]));
+    }
+    // Whatever was left over is put right when the table is next staged.
+    FixedFolderText folder(folders.dataFolder());
+    test::FakeTime time(0);
+    StageTable(QStringLiteral("CUSTOMER"), DataAccess{folder, folders.programFolder(), time});
+    EXPECT_EQ(folders.snapshot().size(), after.size());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPoint, WriteBackFailureTest,
+                         ::testing::Values(FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close,
+                                           FileOp::Rename, FileOp::Remove, FileOp::SyncFolder),
+                         [](const auto& point) {
+                           std::string name = pdx::fileOpName(point.param);
+                           std::erase(name, ' ');
+                           return name;
+                         });
+
+TEST(WriteBackCheck, ANewTableThatDiffersFromTheRunKeepsTheOldOne) {
+  test::DataFolders folders;
+  test::WriteTable(folders.path(QStringLiteral("T.db")),
+                   {{"City", pdx::FieldType::Alpha, 20}, {"Code", pdx::FieldType::Alpha, 5}},
+                   {{std::string("oslo"), std::string("007")}, {std::string("bergen"), std::string("1.50")}});
+  const auto original = folders.snapshot();
+  FixedFolderText folder(folders.dataFolder());
+  test::FakeTime time(0);
+  const DataAccess access{folder, folders.programFolder(), time};
+  StageTable(QStringLiteral("T"), access);
+  // An update that reached another field than the run's.
+  folders.scratchSql("UPDATE T SET Code = 'x' WHERE Code = '007'; UPDATE T SET City = upper(City);");
+  const FieldChange change{QStringLiteral("City"), Case::Upper, {}, false};
+  try {
+    WriteBackTable(QStringLiteral("T"), access, &change);
+    FAIL() << "a wrong table replaced the old one";
+  } catch (const Error& error) {
+    EXPECT_TRUE(error.description().contains(QStringLiteral("\"Code\""))) << error.description().toStdString();
+    EXPECT_TRUE(error.description().contains(QStringLiteral("\"007\""))) << error.description().toStdString();
+  }
+  EXPECT_EQ(folders.snapshot(), original);
+  EXPECT_TRUE(ScratchTableExists(QStringLiteral("T"), access));
+}
+
+}  // namespace
+}  // namespace orl::Paradox
