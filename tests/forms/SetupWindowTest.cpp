@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <tuple>
+#include <vector>
+
 using namespace orl;
 
 namespace {
@@ -48,6 +51,17 @@ class SetupWindowTest : public QObject {
     QVERIFY(harness.boxes.shown.empty());
     // Without the skin file the design's white stays.
     QCOMPARE(windows.setup.backColor(), ui::BackColor::fixed(QColor(255, 255, 255)));
+    const std::vector<std::tuple<const char*, QRect, double>> layout{
+        {"Frame1", QRect(8, 8, 520, 94), 9},          {"Label2", QRect(16, 27, 97, 17), 9},
+        {"Text1", QRect(112, 24, 353, 23), 9},        {"PushButton5", QRect(472, 24, 32, 23), 11.25},
+        {"PushButton1", QRect(16, 56, 240, 27), 11.25}, {"PushButton2", QRect(264, 56, 240, 27), 11.25},
+        {"PushButton3", QRect(8, 109, 520, 27), 11.25}};
+    for (const auto& [name, where, points] : layout) {
+      const QWidget* control = windows.setup.findChild<QWidget*>(QString::fromLatin1(name));
+      QCOMPARE(control->geometry(), where);
+      QCOMPARE(control->font().pointSizeF(), points);
+      QVERIFY(control->font().bold());
+    }
   }
 
   void staleRememberedFolderStaysInTheBox() {
