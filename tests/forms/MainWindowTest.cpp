@@ -264,6 +264,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(tree(windows.main, "ListView1").headerItem()->text(0), QStringLiteral("Table(s)"));
   }
 
+  void previewThatCannotBeReadIsReportedOnceNotPerEntry() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("data"));
+    // A field name that no statement can quote: the driver refuses the preview's query.
+    WriteTable(data + QStringLiteral("/ODD.db"), {{"Odd`Name", pdx::FieldType::Alpha, 10}}, {{std::string("x")}});
+    test::Windows windows(harness);
+    StartOn(windows, harness, data);
+    QCOMPARE(texts(tree(windows.main, "ListView2")), QStringList{QStringLiteral("Odd`Name")});
+    QCOMPARE(WhereReported(harness.boxes.errorReports()),
+             (QStringList{QStringLiteral("in Brennick2021/08/31.Form2.Listview2_Click at line 110"),
+                          QStringLiteral("in Brennick2021/08/31.Form2.Listview2_Click at line 118"),
+                          QStringLiteral("in Brennick2021/08/31.Form2.Listview2_Click at line 130")}));
+    QCOMPARE(tree(windows.main, "ListView3").topLevelItemCount(), 0);
+    QCOMPARE(windows.main.mousePointer(), ui::PointerStyle::Default);
+  }
+
   void selectAndUnselectAllFields() {
     test::WindowHarness harness;
     test::Windows windows(harness);
