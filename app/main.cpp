@@ -11,6 +11,7 @@
 #include "system/main/Main.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <unistd.h>
 
@@ -23,6 +24,12 @@ int RunWindows(int argc, char* argv[]) {
   // Closing either window ends the program, also while the other one is hidden.
   application.setQuitOnLastWindowClosed(false);
   const QString programFolder = QCoreApplication::applicationDirPath();
+  // The program icon the windows show lies beside the program; the desktop
+  // entry of the same name gives it to the desktop's task list.
+  QIcon icon;
+  for (const int size : {256, 48}) icon.addFile(programFolder + QStringLiteral("/orlintide-%1.png").arg(size));
+  QApplication::setWindowIcon(icon);
+  QGuiApplication::setDesktopFileName(QStringLiteral("orlintide"));
   orl::ui::QtMessageBoxes boxes;
   orl::ui::QtSettingsStore settings;
   orl::ui::QtFolderDialog folderDialog;
