@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -132,8 +134,9 @@ std::vector<Literal> parseValueList(const QString& list, const QString& statemen
       const qsizetype end = list.indexOf(QLatin1Char('\''), at + 2);
       if (end < 0) throw malformed();
       const QByteArray hex = list.mid(at + 2, end - at - 2).toLatin1();
-      static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
-      if (!hexDigits.match(QString::fromLatin1(hex)).hasMatch()) throw malformed();
+      // Checked by hand: a pattern would run out of stack on a large blob.
+      if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
+        throw malformed();
       literals.push_back({Literal::Blob, {}, QByteArray::fromHex(hex)});
       at = end + 1;
     } else if (at < size && list[at] == QLatin1Char('\'')) {
@@ -241,14 +244,24 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
                      "from \\[([^\\]]*)\\]$"),
       QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
 
-  if (const auto match = insert.match(statement); match.hasMatch()) {
-    insertRow(match.captured(1), match.captured(2));
-    return nullptr;
+  // The run sends one update a value: the forms carried out here are told
+  // apart by their first words before any pattern is tried.
+  if (statement.startsWith(QStringLiteral("INSERT INTO `"))) {
+    if (const auto match = insert.match(statement); match.hasMatch()) {
+      insertRow(match.captured(1), match.captured(2));
+      return nullptr;
+    }
   }
   forgetPrepared();
-  if (const auto match = create.match(statement); match.hasMatch()) {
-    createTable(match.captured(1), match.captured(2));
-    return nullptr;
+  if (statement.startsWith(QStringLiteral("CREATE TABLE `"))) {
+    if (const auto match = create.match(statement); match.hasMatch()) {
+      createTable(match.captured(1), match.captured(2));
+      return nullptr;
+    }
+  }
+  if (!statement.startsWith(QStringLiteral("select top "), Qt::CaseInsensitive)) {
+    indexColumnOf(statement);
+    return runPlain(statement);
   }
   if (const auto match = exporting.match(statement); match.hasMatch()) {
     bool fits = false;

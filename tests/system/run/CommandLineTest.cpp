@@ -1,0 +1,74 @@
+#include "tests/system/run/RunFixture.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace orl::test {
+namespace {
+
+// The program as a user starts it from a plain terminal: no display, no
+// platform plugin named, in a program folder of its own with dbTemp.mdb.
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program = folders.programFolder() + QStringLiteral("/orlintide");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ORLINTIDE_PROGRAM), program));
+    QFile(program).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  int runProgram(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    output = QString::fromUtf8(process.readAllStandardOutput());
+    errors = QString::fromUtf8(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+  DataFolders folders;
+  QString program, output, errors;
+};
+
+TEST_F(CommandLineTest, ChangesAFieldOfACorpusCopyWithoutADisplay) {
+  if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+  const QString folder = folders.dataFolder();
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folder, QStringLiteral("--list-tables")}), 0) << errors.toStdString();
+  EXPECT_EQ(output, QStringLiteral("CUSTOMER\n"));
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folder, QStringLiteral("--table"), QStringLiteral("customer"),
+                        QStringLiteral("--list-fields")}),
+            0);
+  EXPECT_TRUE(output.contains(QStringLiteral("City\tadVarChar\n")));
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folder, QStringLiteral("--table"), QStringLiteral("CUSTOMER"),
+                        QStringLiteral("--field"), QStringLiteral("city"), QStringLiteral("--case"),
+                        QStringLiteral("Sentence case")}),
+            0)
+      << errors.toStdString();
+  EXPECT_EQ(output, QStringLiteral("Done.\n"));
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folder, QStringLiteral("--table"), QStringLiteral("CUSTOMER"),
+                        QStringLiteral("--field"), QStringLiteral("City"), QStringLiteral("--preview")}),
+            0);
+  EXPECT_TRUE(output.startsWith(QStringLiteral("Santa cruz\nLos gatos\n"))) << output.toStdString();
+}
+
+TEST_F(CommandLineTest, ExitsNonZeroAfterAnyReportedError) {
+  if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+  const auto before = folders.snapshot();
+  QFile::remove(folders.scratchFile());
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                        QStringLiteral("CUSTOMER"), QStringLiteral("--field"), QStringLiteral("City"),
+                        QStringLiteral("--case"), QStringLiteral("upper")}),
+            1);
+  EXPECT_TRUE(errors.contains(QStringLiteral("dbTemp.mdb"))) << errors.toStdString();
+  EXPECT_TRUE(errors.contains(QStringLiteral("at line 108")));
+  EXPECT_EQ(folders.snapshot(), before);
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                        QStringLiteral("CUSTOMER"), QStringLiteral("--field"), QStringLiteral("City"),
+                        QStringLiteral("--case"), QStringLiteral("title")}),
+            2);
+  EXPECT_EQ(runProgram({QStringLiteral("--help")}), 0);
+  EXPECT_TRUE(output.contains(QStringLiteral("--list-tables")));
+}
+
+}  // namespace
+}  // namespace orl::test

@@ -1,0 +1,131 @@
+#include "platform/common/Error.h"
+#include "system/case/Case.h"
+#include "tests/system/run/RunFixture.h"
+
+#include <QDirIterator>
+
+namespace orl::test {
+namespace {
+
+struct Choice {
+  const char* text;
+  QString (*transform)(const QString&);
+};
+const Choice Choices[] = {{"UPPER CASE", Case::Upper},
+                          {"lower case", Case::Lower},
+                          {"Proper Case", Case::ProperCase},
+                          {"Sentence case", Case::SentenceCase}};
+
+// Every readable corpus table, by its path below tables/.
+QStringList readableCorpusTables() {
+  QStringList tables;
+  const QString root = QStringLiteral(ORLINTIDE_CORPUS_DIR "/tables/");
+  QDirIterator walk(root, {QStringLiteral("*.db")}, QDir::Files, QDirIterator::Subdirectories);
+  while (walk.hasNext()) {
+    const QString path = walk.next();
+    try {
+      if (!pdx::Table::inspect(path.toStdString()).encrypted) tables << path.mid(root.size());
+    } catch (const pdx::Error&) {
+    }
+  }
+  tables.sort();
+  return tables;
+}
+
+// For every alpha or memo field of every readable corpus table and each of
+// the four cases: the table reads back with that field transformed and every
+// other field as it was, the preview is re-cased and "Done." is shown once.
+TEST(CorpusRun, EveryTextFieldOfEveryTableInEveryCase) {
+  const QStringList tables = readableCorpusTables();
+  if (tables.isEmpty()) GTEST_SKIP() << "corpus absent";
+  int runs = 0;
+  for (const QString& relative : tables) {
+    const QString stem = QFileInfo(relative).completeBaseName();
+    const TableContent original = ReadTable(QStringLiteral(ORLINTIDE_CORPUS_DIR "/tables/") + relative);
+    for (std::size_t f = 0; f < original.fields.size(); ++f) {
+      const pdx::Field& field = original.fields[f];
+      if (field.type != pdx::FieldType::Alpha && field.type != pdx::FieldType::Memo) continue;
+      for (const Choice& choice : Choices) {
+        SCOPED_TRACE((relative + QStringLiteral(" ") + QString::fromStdString(field.name) + QStringLiteral(" ") +
+                      QLatin1String(choice.text))
+                         .toStdString());
+        DataFolders folders;
+        ASSERT_TRUE(folders.copyCorpusTable(relative));
+        RecordingMessageBoxes boxes;
+        FakeTime time(0);
+        FakeRunWindow window;
+        window.table = stem.toUpper();
+        window.folder = folders.dataFolder();
+        window.field = QString::fromStdString(field.name);
+        window.fields = static_cast<int>(original.fields.size());
+        window.choice = QLatin1String(choice.text);
+        for (std::size_t r = 0; r < original.rows.size() && r < 100; ++r)
+          window.previewList.items << Main::NullToDefault(original.rows[r][f], ado::Value::text(QString())).toText();
+        const QStringList previewBefore = window.previewList.items;
+        Run::RunServices services{boxes, time, time, folders.programFolder()};
+        const auto copied = folders.snapshot();
+        ++runs;
+        if (!Run::PushButton1_Click(window, services)) {
+          // Only a new value that the table's code page cannot hold may stop
+          // the run, and then the table stays exactly as it was.
+          ASSERT_EQ(boxes.errorReports().size(), 1);
+          EXPECT_TRUE(boxes.errorReports().front().contains(QStringLiteral("cannot hold")));
+          EXPECT_TRUE(boxes.errorReports().front().contains(QStringLiteral("at line 178")));
+          EXPECT_EQ(folders.snapshot(), copied);
+          continue;
+        }
+        EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+        // A value the transform cannot take (a memo of 32,767 characters or
+        // more under Proper case) is reported once and left as it was.
+        const auto expectedOf = [&](const ado::Value& value) {
+          try {
+            return Comparable(ado::Value::text(choice.transform(value.toText())));
+          } catch (const Error&) {
+            return Comparable(value);
+          }
+        };
+        int untransformable = 0;
+        QSet<QString> seen;
+        for (const auto& row : original.rows) {
+          const QString text = row[f].toText();
+          if (seen.contains(text)) continue;
+          seen.insert(text);
+          try {
+            choice.transform(text);
+          } catch (const Error&) {
+            ++untransformable;
+          }
+        }
+        // The preview re-casing stops at such an entry and reports it too.
+        bool previewFails = false;
+        for (const QString& entry : previewBefore) {
+          try {
+            choice.transform(entry);
+          } catch (const Error&) {
+            previewFails = true;
+          }
+        }
+        EXPECT_EQ(boxes.errorReports().size(), untransformable + (previewFails ? 1 : 0))
+            << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+
+        const TableContent after = ReadTable(folders.path(stem.toUpper() + QStringLiteral(".db")));
+        ASSERT_EQ(after.rows.size(), original.rows.size());
+        for (std::size_t r = 0; r < after.rows.size(); ++r) {
+          for (std::size_t c = 0; c < after.rows[r].size(); ++c) {
+            const QString was = Comparable(original.rows[r][c]);
+            const QString expected = c == f ? expectedOf(original.rows[r][c]) : was;
+            EXPECT_EQ(Comparable(after.rows[r][c]), expected) << "row " << r << " field " << c;
+          }
+        }
+        if (!previewFails) {
+          for (qsizetype i = 0; i < previewBefore.size(); ++i)
+            EXPECT_EQ(window.previewList.items[i], choice.transform(previewBefore[i]));
+        }
+      }
+    }
+  }
+  EXPECT_GT(runs, 0);
+}
+
+}  // namespace
+}  // namespace orl::test

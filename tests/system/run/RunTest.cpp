@@ -1,0 +1,161 @@
+#include "tests/system/run/RunFixture.h"
+
+#include "platform/pdx/Generate.h"
+
+#include <chrono>
+
+namespace orl::test {
+namespace {
+
+using pdx::FieldType;
+
+TEST_F(RunTest, AnEmptyFieldListOnlyAsksForAField) {
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  window.fields = 0;
+  EXPECT_FALSE(run());
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Please select a field.")});
+  EXPECT_TRUE(boxes.errorReports().isEmpty());
+  EXPECT_TRUE(statements.recorder.all.isEmpty());
+  EXPECT_TRUE(window.pointers.empty());
+  EXPECT_TRUE(window.progress.empty());
+}
+
+TEST_F(RunTest, AnAllNullFieldGetsTheOneNullStatement) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}, {"B", FieldType::Long, 4}},
+             {{pdx::Null{}, std::int64_t{1}}, {pdx::Null{}, std::int64_t{2}}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  window.choice = QStringLiteral("Proper Case");
+  EXPECT_TRUE(run());
+  EXPECT_EQ(statements.updates(), QStringList{QStringLiteral("update [T] set [A]='' where [A] is null ")});
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows.size(), 2u);
+}
+
+TEST_F(RunTest, ApostrophesAreDoubledAndTheRowChanges) {
+  WriteTable(folders.path(QStringLiteral("CLIENTS.db")), {{"City", FieldType::Alpha, 20}},
+             {{std::string("o'hara")}, {std::string("O'HARA")}});
+  useTable(QStringLiteral("CLIENTS"), QStringLiteral("City"));
+  window.previewList.items = {QStringLiteral("o'hara"), QStringLiteral("O'HARA")};
+  EXPECT_TRUE(run());
+  EXPECT_TRUE(statements.updates().contains(QStringLiteral("update [CLIENTS] set [City]='O''HARA' where [City]='o''hara'")));
+  EXPECT_EQ(statements.updates().size(), 2);  // the value already in upper case gets its statement too
+  const auto content = ReadTable(folders.path(QStringLiteral("CLIENTS.db")));
+  EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("O'HARA")));
+  EXPECT_EQ(window.previewList.items, (QStringList{QStringLiteral("O'HARA"), QStringLiteral("O'HARA")}));
+  EXPECT_TRUE(boxes.errorReports().isEmpty());
+}
+
+TEST_F(RunTest, OneDistinctValuePausesOneSecondAfterItAndALittleAfterTheLoop) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}},
+             {{std::string("x")}, {std::string("x")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  const double start = time.now();
+  EXPECT_TRUE(run());
+  EXPECT_EQ(window.progress.front(), 100.0);
+  EXPECT_NEAR(time.now() - start, 1.4, 0.05);
+  EXPECT_EQ(window.pointers, (std::vector<int>{Run::HourglassPointer, Run::DefaultPointer, Run::DefaultPointer}));
+  EXPECT_EQ(window.progress.back(), 0.0);
+  EXPECT_EQ(window.progressText, QStringLiteral("Progress Bar"));
+}
+
+TEST_F(RunTest, PausesFollowTheFirstAndEveryFiveThousandthValue) {
+  std::vector<std::vector<pdx::Value>> rows;
+  for (int i = 0; i < 5001; ++i) rows.push_back({std::string("v") + std::to_string(i)});
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 10}}, rows);
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  const double start = time.now();
+  EXPECT_TRUE(run());
+  const auto& at = statements.updateTimes;
+  ASSERT_EQ(at.size(), 5001u);
+  EXPECT_NEAR(at[1] - at[0], 1.0, 0.05);
+  EXPECT_NEAR(at[5000] - at[1], 0.0, 0.05);
+  EXPECT_NEAR(time.now() - start, 2.4, 0.05);
+}
+
+TEST_F(RunTest, ATableWithoutRowsIsWrittenBackEmpty) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  EXPECT_TRUE(run());
+  EXPECT_TRUE(statements.updates().isEmpty());
+  EXPECT_TRUE(statements.recorder.scratchStatements.contains(
+      QStringLiteral("select top 0 * into [Paradox 5.x;Database=") + folders.dataFolder() +
+      QStringLiteral("/].[T.db] from [T]")));
+  EXPECT_TRUE(ReadTable(folders.path(QStringLiteral("T.db"))).rows.empty());
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+}
+
+TEST_F(RunTest, AnOverlongMemoUnderProperCaseIsReportedAndLeftAlone) {
+  const std::string longMemo(32767, 'a');
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"M", FieldType::Memo, 20}},
+             {{longMemo}, {std::string("short ONE")}});
+  useTable(QStringLiteral("T"), QStringLiteral("M"));
+  window.choice = QStringLiteral("Proper Case");
+  EXPECT_TRUE(run());
+  ASSERT_EQ(boxes.errorReports().size(), 1);
+  EXPECT_TRUE(boxes.errorReports().front().contains(
+      QStringLiteral("in Brennick2021/08/31.Form2.PushButton1_Click at line 154")));
+  const auto content = ReadTable(folders.path(QStringLiteral("T.db")));
+  EXPECT_EQ(content.rows[0][0], ado::Value::text(QString::fromStdString(longMemo)));
+  EXPECT_EQ(content.rows[1][0], ado::Value::text(QStringLiteral("Short One")));
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+}
+
+TEST_F(RunTest, AMissingScratchDatabaseIsReportedAndTheTableIsUntouched) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}});
+  QFile::remove(folders.scratchFile());
+  const auto before = folders.snapshot();
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  EXPECT_FALSE(run());
+  ASSERT_EQ(boxes.errorReports().size(), 1);
+  EXPECT_TRUE(boxes.errorReports().front().contains(folders.scratchFile()));
+  EXPECT_TRUE(boxes.errorReports().front().contains(QStringLiteral("at line 108")));
+  EXPECT_TRUE(boxes.informs().isEmpty());
+  EXPECT_EQ(folders.snapshot(), before);
+  EXPECT_EQ(window.pointers.back(), Run::DefaultPointer);
+  EXPECT_FALSE(QFile::exists(folders.scratchFile()));
+}
+
+TEST_F(RunTest, NamesAndChoicesItCannotUseAreRefusedBeforeAnythingIsTouched) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}});
+  const auto before = folders.snapshot();
+  useTable(QStringLiteral("T"), QStringLiteral("A] = 'x' or [A"));
+  EXPECT_FALSE(run());
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  window.choice = QStringLiteral("Title Case");
+  EXPECT_FALSE(run());
+  EXPECT_EQ(boxes.errorReports().size(), 2);
+  EXPECT_TRUE(statements.recorder.all.isEmpty());
+  EXPECT_TRUE(boxes.informs().isEmpty());
+  EXPECT_EQ(folders.snapshot(), before);
+}
+
+TEST_F(RunTest, TwoHundredThousandDistinctValuesAreUpdatedInSeconds) {
+  pdx::PosixFileOps files;
+  pdx::generateTable(files, folders.path(QStringLiteral("BIG.db")).toStdString(),
+                     pdx::GenerateSettings{200000, 200000, 7, 0});
+  useTable(QStringLiteral("BIG"), QStringLiteral("Name"));
+  std::chrono::steady_clock::time_point first, last;
+  struct Stopwatch final : ado::StatementLog {
+    std::chrono::steady_clock::time_point& first;
+    std::chrono::steady_clock::time_point& last;
+    int updates = 0;
+    Stopwatch(std::chrono::steady_clock::time_point& a, std::chrono::steady_clock::time_point& b)
+        : first(a), last(b) {}
+    void received(const QString&, const QString& statement) override {
+      if (!statement.startsWith(QStringLiteral("update ["))) return;
+      (updates++ == 0 ? first : last) = std::chrono::steady_clock::now();
+    }
+  } stopwatch(first, last);
+  Run::RunServices services{boxes, time, time, folders.programFolder(), ado::Seams{&stopwatch, nullptr}};
+  EXPECT_TRUE(Run::PushButton1_Click(window, services));
+  EXPECT_EQ(stopwatch.updates, 200000);
+  const double seconds = std::chrono::duration<double>(last - first).count();
+  // A scan of the table for each value would take hours; even the
+  // sanitizer build stays well inside this.
+  EXPECT_LT(seconds, 90.0);
+  RecordProperty("update_loop_seconds", std::to_string(seconds));
+  EXPECT_TRUE(boxes.errorReports().isEmpty()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+}
+
+}  // namespace
+}  // namespace orl::test
