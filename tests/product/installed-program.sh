@@ -1,0 +1,67 @@
+#!/bin/sh
+# Installs the build to a fresh prefix (with a space in its path) and checks
+# that the program folder is complete, that the desktop entry starts the
+# installed program with its icon, and that the installed program lists and
+# changes its own sample tables from the command line.
+# Usage: installed-program.sh CMAKE BUILD-FOLDER PROGRAM-FOLDER-BELOW-PREFIX
+set -eu
+cmake=$1
+build=$2
+below=$3
+
+work=$(mktemp -d)
+manifest="$build/install_manifest.txt"
+# An install writes its manifest into the build folder; keep the user's own.
+[ -f "$manifest" ] && cp "$manifest" "$work/manifest.kept"
+finish() {
+  if [ -f "$work/manifest.kept" ]; then cp "$work/manifest.kept" "$manifest"; else rm -f "$manifest"; fi
+  rm -rf "$work"
+}
+trap finish EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+prefix="$work/my programs"
+"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
+program="$prefix/$below"
+
+for file in orlintide pdxtool dbTemp.mdb HAND-M.CUR orlintide-256.png orlintide-48.png \
+  Samples/CUSTOMER.db Samples/CUSTOMER.mb Samples/Archive/VENDORS.db Samples/Archive/VENDORS.mb; do
+  [ -f "$program/$file" ] || fail "the program folder lacks $file"
+done
+[ -x "$program/orlintide" ] && [ -x "$program/pdxtool" ] || fail "the programs are not executable"
+for size in 256 48; do
+  [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/orlintide.png" ] || fail "no ${size}x${size} icon"
+done
+# Nothing else lands outside the program folder: removing it and these files uninstalls.
+outside=$(cd "$prefix" && find . -type f ! -path "./$below/*" | sort | tr '\n' ' ')
+[ "$outside" = "./share/applications/orlintide.desktop ./share/icons/hicolor/256x256/apps/orlintide.png ./share/icons/hicolor/48x48/apps/orlintide.png " ] ||
+  fail "files outside the program folder: $outside"
+
+entry="$prefix/share/applications/orlintide.desktop"
+grep -qx "Exec=\"$program/orlintide\"" "$entry" || fail "the desktop entry does not start $program/orlintide: $(grep Exec "$entry")"
+grep -qx 'Icon=orlintide' "$entry" || fail "the desktop entry names no icon"
+grep -qx 'Type=Application' "$entry" || fail "the desktop entry is no application"
+if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$entry" || fail "desktop-file-validate"; fi
+
+# The installed program finds everything beside itself, whatever the current folder.
+cd "$work"
+tables=$("$program/orlintide" --list-tables --folder "$program/Samples")
+[ "$tables" = "CUSTOMER" ] || fail "--list-tables in Samples gave: $tables"
+tables=$("$program/orlintide" --list-tables --folder "$program/Samples/Archive")
+[ "$tables" = "VENDORS" ] || fail "--list-tables in Samples/Archive gave: $tables"
+
+"$program/orlintide" --folder "$program/Samples" --table CUSTOMER --field City --case upper >"$work/run.out" 2>"$work/run.err" ||
+  { cat "$work/run.err"; fail "the run on the installed samples"; }
+[ "$(cat "$work/run.out")" = "Done." ] || fail "the run said: $(cat "$work/run.out")"
+cities=$("$program/orlintide" --folder "$program/Samples" --table CUSTOMER --field City --preview)
+echo "$cities" | grep -qx 'ZÜRICH' || fail "no ZÜRICH after the run: $cities"
+echo "$cities" | grep -qx 'KØBENHAVN' || fail "no KØBENHAVN after the run: $cities"
+[ -z "$(echo "$cities" | grep '[[:lower:]]')" ] || fail "small letters left: $cities"
+
+# The new table reads back with the installed table tool.
+"$program/pdxtool" info "$program/Samples/CUSTOMER.db" | grep -q '^records: 24$' || fail "pdxtool info of the new table"
+echo "installed program: all checks passed"
