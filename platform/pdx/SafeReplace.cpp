@@ -231,6 +231,41 @@ Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, c
   return removed ? Recovery::RolledBack : Recovery::NothingLeft;
 }
 
+bool FamilyReplacement::isWorkingFile(const std::string& name) {
+  for (const std::string* prefix : {&StagedPrefix, &AsidePrefix, &JournalPrefix, &DonePrefix})
+    if (startsWith(name, *prefix)) return true;
+  return false;
+}
+
+std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const std::string& folder) {
+  std::vector<std::string> tables;
+  for (const auto& name : files.list(folder)) {
+    std::string table;
+    if (startsWith(name, JournalPrefix) || startsWith(name, DonePrefix)) {
+      table = name.substr(startsWith(name, JournalPrefix) ? JournalPrefix.size() : DonePrefix.size());
+      if (table.size() > TemporarySuffix.size() &&
+          table.compare(table.size() - TemporarySuffix.size(), TemporarySuffix.size(), TemporarySuffix) == 0)
+        table.resize(table.size() - TemporarySuffix.size());
+    } else if (startsWith(name, StagedPrefix) || startsWith(name, AsidePrefix)) {
+      table = stemOf(name.substr(startsWith(name, StagedPrefix) ? StagedPrefix.size() : AsidePrefix.size())) + ".db";
+    } else {
+      continue;
+    }
+    bool seen = false;
+    for (const auto& known : tables) seen = seen || lower(known) == lower(table);
+    if (!seen) tables.push_back(table);
+  }
+  std::vector<std::string> failures;
+  for (const auto& table : tables) {
+    try {
+      recover(files, folder, table);
+    } catch (const Error& error) {
+      failures.push_back(table + ": " + error.what());
+    }
+  }
+  return failures;
+}
+
 FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)
     : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)) {
   recover(files_, folder_, tableName_);

@@ -77,6 +77,15 @@ class FamilyReplacement {
 
   static Recovery recover(FileOps& files, const std::string& folder, const std::string& tableName);
 
+  // Puts right the leftovers of every table in the folder, so that a table
+  // whose replacement was interrupted between moving its old family aside
+  // and moving the new one in is found again. Returns the table file names
+  // it could not put right, with the reason.
+  static std::vector<std::string> recoverFolder(FileOps& files, const std::string& folder);
+
+  // Whether a name is one of the working files a replacement leaves while it runs.
+  static bool isWorkingFile(const std::string& name);
+
  private:
   std::vector<std::string> stagedMembers() const;
 

@@ -1,5 +1,6 @@
 #include "system/paradox/TableListing.h"
 
+#include "platform/pdx/SafeReplace.h"
 #include "platform/ui/ListView.h"
 #include "system/addfolder/AddFolder.h"
 #include "system/case/Case.h"
@@ -20,12 +21,22 @@ void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileS
   if (folderText.isEmpty()) return;
   QStringList folders{folderText + QLatin1Char('/')};
   AddFolder::GetSubDirectories2016(folders, true, fileSystem, pump, boxes);
+  pdx::PosixFileOps files;
   for (const QString& listed : folders) {
     const QString folder = listed.chopped(1);
+    // A run that was interrupted while replacing a table is finished or
+    // undone first, so that the table is listed under its own name. What
+    // cannot be put right now stays as it is, and is tried again when the
+    // table is opened.
+    try {
+      pdx::FamilyReplacement::recoverFolder(files, folder.toStdString());
+    } catch (const pdx::Error&) {
+    }
     const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, TablePattern, fileSystem);
     for (int index = 1; index <= names.upperBound(); ++index) {
       const QString name = names.at(index);
       if (name.startsWith(QLatin1Char('~'))) continue;
+      if (pdx::FamilyReplacement::isWorkingFile(name.toStdString())) continue;
       const QString fileName = Main::GetFileNameFromPath(folder + QLatin1Char('/') + name);
       list.add(Case::Upper(fileName).remove(QStringLiteral(".DB")), folder);
     }

@@ -73,6 +73,30 @@ class TablesAndFoldersTest : public QObject {
                                    data + QStringLiteral("/b/deeper")}));
   }
 
+  void anInterruptedReplacementIsPutRightBeforeTheTablesAreListed() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("data"));
+    // Killed after the old family went aside and before the new one came
+    // in: the journal says the new table is whole, so it takes its place.
+    QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-old.ORDERS.db")));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-new.ORDERS.db")));
+    QFile journal(data + QStringLiteral("/.orlintide-replace.ORDERS.db"));
+    QVERIFY(journal.open(QIODevice::WriteOnly));
+    journal.write("orlintide family replacement 1\nold ORDERS.db\nnew ORDERS.db\nend\n");
+    journal.close();
+    // A staged table of another run that never committed goes.
+    QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-new.PARTS.db")));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/PARTS.db")));
+    QWidget container;
+    ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.pump, harness.boxes);
+    QStringList texts = textsOf(list);
+    texts.sort();
+    QCOMPARE(texts, (QStringList{QStringLiteral("ORDERS"), QStringLiteral("PARTS")}));
+    QCOMPARE(QDir(data).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("ORDERS.db"), QStringLiteral("PARTS.db")}));
+  }
+
   void folderTextIsUsedAsTyped() {
     test::WindowHarness harness;
     const QString data = harness.folder(QStringLiteral("data"));
