@@ -51,82 +51,88 @@ bool isWhole(const Value& value) {
 // Long cannot hold its lowest value: those bits mean a blank field.
 bool fitsLong(std::int32_t number) { return number != std::numeric_limits<std::int32_t>::min(); }
 
-pdx::Field fieldFor(const ScratchColumn& column, const std::vector<std::vector<Value>>& rows, std::size_t index,
-                    const pdx::CodePage& codePage) {
-  const std::string name = column.name.toStdString();
-  const QString& type = column.scratchType;
-  const auto values = [&](auto&& visit) {
-    for (const auto& row : rows) {
-      const Value& value = row[index];
-      if (!value.isNull() && !isEmptyText(value)) visit(value);
-    }
-  };
-  if (type == QLatin1String("TEXT")) {
-    bool text = false, bytes = false;
-    std::size_t longest = 0;
-    values([&](const Value& value) {
-      if (value.kind() == Value::Kind::Bytes) {
-        bytes = true;
-        longest = std::max(longest, value.asBytes().size());
-        return;
-      }
-      text = true;
-      const auto encoded = codePage.encode(value.toText().toStdString());
-      if (!encoded)
-        throw cannotKeep(column.name, value,
-                         QStringLiteral("it holds a character that code page %1 cannot hold").arg(codePage.number()));
-      longest = std::max(longest, encoded->size());
-    });
-    if (text && bytes)
-      throw Error::provider(QStringLiteral("The field '%1' holds both text and binary values.").arg(column.name));
-    if (bytes) return longest <= 255 ? pdx::Field{name, FieldType::Bytes, static_cast<int>(std::max<std::size_t>(longest, 1))}
-                                     : pdx::Field{name, FieldType::Binary, BinarySize};
-    return longest <= 255 ? pdx::Field{name, FieldType::Alpha, 255} : pdx::Field{name, FieldType::Memo, MemoSize};
-  }
-  if (type == QLatin1String("MEMO")) return {name, FieldType::Memo, MemoSize};
-  if (type == QLatin1String("INT")) {
-    bool number = false;
-    values([&](const Value& value) { number = number || !isWhole(value) || !fitsLong(value.asInteger()); });
-    return number ? pdx::Field{name, FieldType::Number, 8} : pdx::Field{name, FieldType::Long, 4};
-  }
-  if (type == QLatin1String("FLOAT")) return {name, FieldType::Number, 8};
-  if (type == QLatin1String("DECIMAL")) {
-    std::optional<int> scale;
-    values([&](const Value& value) {
-      if (value.kind() != Value::Kind::Decimal) return;
-      const int own = scaleOf(value.asDecimal());
-      if (scale && *scale != own)
-        throw cannotKeep(column.name, value, QStringLiteral("the field's other values have %1 digits after the point")
-                                                 .arg(*scale));
-      scale = own;
-    });
-    return {name, FieldType::Bcd, scale.value_or(2)};
-  }
-  if (type == QLatin1String("DATETIME")) {
-    bool dates = false, times = false, moments = false;
-    values([&](const Value& value) {
-      dates = dates || value.kind() == Value::Kind::Date;
-      times = times || value.kind() == Value::Kind::Time;
-      moments = moments || value.kind() == Value::Kind::Timestamp;
-    });
-    if (times && (dates || moments))
-      throw Error::provider(QStringLiteral("The field '%1' holds both times of day and dates.").arg(column.name));
-    if (times) return {name, FieldType::Time, 4};
-    if (moments) return {name, FieldType::Timestamp, 8};
-    return {name, FieldType::Date, 4};
-  }
-  return {name, FieldType::Binary, BinarySize};
+Error bothTextAndBytes(const QString& field) {
+  return Error::provider(QStringLiteral("The field '%1' holds both text and binary values.").arg(field));
 }
 
 }  // namespace
 
+void ColumnFacts::observe(const ScratchColumn& column, const Value& value, const pdx::CodePage& codePage) {
+  if (value.isNull() || isEmptyText(value)) return;
+  const QString& type = column.scratchType;
+  if (type == QLatin1String("TEXT")) {
+    if (value.kind() == Value::Kind::Bytes) {
+      if (text) throw bothTextAndBytes(column.name);
+      bytes = true;
+      longest = std::max(longest, value.asBytes().size());
+      return;
+    }
+    if (bytes) throw bothTextAndBytes(column.name);
+    text = true;
+    const auto encoded = codePage.encode(value.toText().toStdString());
+    if (!encoded)
+      throw cannotKeep(column.name, value,
+                       QStringLiteral("it holds a character that code page %1 cannot hold").arg(codePage.number()));
+    longest = std::max(longest, encoded->size());
+  } else if (type == QLatin1String("INT")) {
+    notLong = notLong || !isWhole(value) || !fitsLong(value.asInteger());
+  } else if (type == QLatin1String("DECIMAL")) {
+    if (value.kind() != Value::Kind::Decimal) return;
+    const int own = scaleOf(value.asDecimal());
+    if (scale && *scale != own)
+      throw cannotKeep(column.name, value,
+                       QStringLiteral("the field's other values have %1 digits after the point").arg(*scale));
+    scale = own;
+  } else if (type == QLatin1String("DATETIME")) {
+    dates = dates || value.kind() == Value::Kind::Date;
+    times = times || value.kind() == Value::Kind::Time;
+    moments = moments || value.kind() == Value::Kind::Timestamp;
+    if (times && (dates || moments))
+      throw Error::provider(QStringLiteral("The field '%1' holds both times of day and dates.").arg(column.name));
+  }
+}
+
 std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
-                                         const std::vector<std::vector<Value>>& rows, int codePage) {
-  const pdx::CodePage page(codePage);
+                                         const std::vector<ColumnFacts>& facts) {
   std::vector<pdx::Field> fields;
-  for (std::size_t c = 0; c < columns.size(); ++c) fields.push_back(fieldFor(columns[c], rows, c, page));
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const ScratchColumn& column = columns[c];
+    const ColumnFacts& seen = facts.at(c);
+    const std::string name = column.name.toStdString();
+    const QString& type = column.scratchType;
+    if (type == QLatin1String("TEXT")) {
+      if (seen.bytes)
+        fields.push_back(seen.longest <= 255
+                             ? pdx::Field{name, FieldType::Bytes, static_cast<int>(std::max<std::size_t>(seen.longest, 1))}
+                             : pdx::Field{name, FieldType::Binary, BinarySize});
+      else
+        fields.push_back(seen.longest <= 255 ? pdx::Field{name, FieldType::Alpha, 255}
+                                             : pdx::Field{name, FieldType::Memo, MemoSize});
+    } else if (type == QLatin1String("MEMO")) {
+      fields.push_back({name, FieldType::Memo, MemoSize});
+    } else if (type == QLatin1String("INT")) {
+      fields.push_back(seen.notLong ? pdx::Field{name, FieldType::Number, 8} : pdx::Field{name, FieldType::Long, 4});
+    } else if (type == QLatin1String("FLOAT")) {
+      fields.push_back({name, FieldType::Number, 8});
+    } else if (type == QLatin1String("DECIMAL")) {
+      fields.push_back({name, FieldType::Bcd, seen.scale.value_or(2)});
+    } else if (type == QLatin1String("DATETIME")) {
+      if (seen.times)
+        fields.push_back({name, FieldType::Time, 4});
+      else if (seen.moments)
+        fields.push_back({name, FieldType::Timestamp, 8});
+      else
+        fields.push_back({name, FieldType::Date, 4});
+    } else {
+      fields.push_back({name, FieldType::Binary, BinarySize});
+    }
+  }
   return fields;
 }
+
+namespace {
+
+}  // namespace
 
 pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
   const QString name = QString::fromStdString(field.name);
@@ -181,7 +187,8 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
 }
 
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns, Rows& rows, pdx::FileOps& files) {
+                             const std::vector<ScratchColumn>& columns, const std::function<std::unique_ptr<Rows>()>& openRows,
+                             pdx::FileOps& files) {
   if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
     throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
   const QString table = fileName.left(fileName.size() - 3);
@@ -201,18 +208,26 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
       if (!header.sortOrderName.empty()) settings.sortOrderName = header.sortOrderName;
     }
 
-    std::vector<std::vector<Value>> values;
+    // Two passes, so that memory does not grow with the table: the first
+    // chooses each field's type from every value, the second writes.
+    const pdx::CodePage page(settings.codePage);
+    std::vector<ColumnFacts> facts(columns.size());
     std::vector<Value> row;
-    while (rows.next(row)) values.push_back(row);
-    settings.fields = ParadoxFieldsFor(columns, values, settings.codePage);
+    for (const auto rows = openRows(); rows->next(row);)
+      for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) facts[c].observe(columns[c], row[c], page);
+    settings.fields = ParadoxFieldsFor(columns, facts);
     settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
     StagedExport staged{folder, table, {},
                         std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), fileName.toStdString())};
     pdx::TableWriter writer(files, staged.replacement->stagedPath(fileName.toStdString()), settings);
     std::vector<pdx::Value> record(settings.fields.size());
-    for (const auto& scratchRow : values) {
-      for (std::size_t c = 0; c < scratchRow.size(); ++c) record[c] = ToParadox(scratchRow[c], settings.fields[c]);
+    for (const auto rows = openRows(); rows->next(row);) {
+      if (row.size() != record.size())
+        throw Error::provider(QStringLiteral("A row of the scratch table holds %1 values, not %2.")
+                                  .arg(row.size())
+                                  .arg(record.size()));
+      for (std::size_t c = 0; c < row.size(); ++c) record[c] = ToParadox(row[c], settings.fields[c]);
       writer.append(record);
     }
     writer.finish();

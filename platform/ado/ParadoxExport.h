@@ -1,13 +1,16 @@
 #pragma once
 
 #include "platform/ado/Provider.h"
+#include "platform/pdx/CodePage.h"
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Value.h"
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orl::ado {
@@ -19,16 +22,27 @@ struct ScratchColumn {
   QString scratchType;
 };
 
+// What the export has learnt of one column's values, one value at a time.
+struct ColumnFacts {
+  bool text = false, bytes = false;  // TEXT: which kinds of value it holds
+  std::size_t longest = 0;           // TEXT: the longest value in bytes, encoded
+  bool notLong = false;              // INT: a value that Long cannot hold
+  std::optional<int> scale;          // DECIMAL: the digits after the point
+  bool dates = false, times = false, moments = false;  // DATETIME
+  // Raises orl::Error naming the field and the value that no field type
+  // can keep unchanged beside the values already seen.
+  void observe(const ScratchColumn& column, const Value& value, const pdx::CodePage& codePage);
+};
+
 // The Paradox field each scratch column becomes, chosen from its type and
 // the values it holds: TEXT is Alpha 255, or Memo when a value is longer
 // than 255 bytes, or Bytes (Binary past 255 bytes) when its values are
 // bytes; MEMO is Memo; INT is Long, or Number when a value is not a whole
 // number or Long cannot hold it; FLOAT is Number; DECIMAL is BCD with the
 // values' scale; DATETIME is Date, Time or Timestamp, whichever holds every
-// value; OLEOBJECT is Binary. Raises orl::Error naming the field and the
-// value that no field type can keep unchanged.
+// value; OLEOBJECT is Binary. `facts` holds one entry a column.
 std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
-                                         const std::vector<std::vector<Value>>& rows, int codePage);
+                                         const std::vector<ColumnFacts>& facts);
 
 // A scratch value as the writer takes it for a field; an empty text in a
 // field that is not text is a blank field. Raises orl::Error naming the
@@ -46,10 +60,12 @@ struct StagedExport {
 // Carries out the export statement: writes the rows as the new unkeyed
 // level-5 table `fileName` (T.db, with T.mb when needed) in the folder, in
 // the code page and sort order of the table it replaces, under staged names;
-// nothing in the folder is replaced yet. Fails when a table of that name is
+// nothing in the folder is replaced yet. `openRows` gives the rows from
+// the first each time it is called; they are read twice and never held. Fails when a table of that name is
 // in the folder and has not been dropped.
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns, Rows& rows, pdx::FileOps& files);
+                             const std::vector<ScratchColumn>& columns,
+                             const std::function<std::unique_ptr<Rows>()>& openRows, pdx::FileOps& files);
 
 // Puts the staged table in place of the whole old family.
 void CommitExport(StagedExport& staged);

@@ -109,6 +109,40 @@ Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type
   return Value::text(text);
 }
 
+// The rows of a statement read one at a time, for a caller that does not
+// change the table while it reads.
+class StreamedRows final : public Rows {
+ public:
+  StreamedRows(sqlite3* db, const QByteArray& sql, const QString& shownAs, std::int64_t count)
+      : db_(db), prepared_(db, sql, shownAs), shownAs_(shownAs), count_(count) {
+    const int columnCount = sqlite3_column_count(prepared_.get());
+    for (int c = 0; c < columnCount; ++c) {
+      const ScratchType* type = scratchTypeDeclaredAs(sqlite3_column_decltype(prepared_.get(), c));
+      types_.push_back(type);
+      columns_.push_back({QString::fromUtf8(sqlite3_column_name(prepared_.get(), c)), type ? type->adoType : 12});
+    }
+  }
+  const std::vector<Column>& columns() const override { return columns_; }
+  std::int64_t recordCount() override { return count_; }
+  bool next(std::vector<Value>& row) override {
+    const int result = sqlite3_step(prepared_.get());
+    if (result == SQLITE_DONE) return false;
+    if (result != SQLITE_ROW) throw sqliteError(db_, shownAs_);
+    row.clear();
+    for (std::size_t c = 0; c < types_.size(); ++c)
+      row.push_back(valueOfColumn(prepared_.get(), static_cast<int>(c), types_[c]));
+    return true;
+  }
+
+ private:
+  sqlite3* db_;
+  Prepared prepared_;
+  QString shownAs_;
+  std::int64_t count_;
+  std::vector<Column> columns_;
+  std::vector<const ScratchType*> types_;
+};
+
 // The value list of the staging copy's INSERT: 'text' with doubled quotes,
 // NULL, or X'hex' for bytes, separated by a comma and blanks.
 struct Literal {
@@ -424,8 +458,16 @@ void ScratchDatabase::insertRow(const QString& table, const QString& valueList) 
 
 std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count) {
   tableColumns(table);
-  const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid LIMIT " + QByteArray::number(count);
-  return runPlain(QString::fromUtf8(sql));
+  const QByteArray limit = " LIMIT " + QByteArray::number(count);
+  std::int64_t rows = 0;
+  {
+    const QByteArray sql = "SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")";
+    Prepared counting(db_, sql, QString::fromUtf8(sql));
+    if (sqlite3_step(counting.get()) != SQLITE_ROW) throw sqliteError(db_, QString::fromUtf8(sql));
+    rows = sqlite3_column_int64(counting.get(), 0);
+  }
+  const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid" + limit;
+  return std::make_unique<StreamedRows>(db_, sql, QString::fromUtf8(sql), rows);
 }
 
 std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
@@ -446,7 +488,7 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
     throw Error::provider(QStringLiteral("The table '%1' written by an earlier export has not been put in place yet.")
                               .arg(staged_->table));
   staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
-                                                           *firstRows(table, count),
+                                                           [&] { return firstRows(table, count); },
                                                            seams_.files ? *seams_.files : realFiles_));
 }
 

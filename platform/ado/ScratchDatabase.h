@@ -45,7 +45,8 @@ class ScratchDatabase final : public Provider {
   // The columns of a scratch table with their scratch types, in order.
   std::vector<ScratchColumn> tableColumns(const QString& table);
 
-  // Reads the first rows of a table in the order they were inserted.
+  // Reads the first rows of a table in the order they were inserted, one at
+  // a time: the table must not change while they are read.
   std::unique_ptr<Rows> firstRows(const QString& table, std::int64_t count);
 
  private:

@@ -1,0 +1,121 @@
+#include "platform/ado/ParadoxExport.h"
+#include "platform/ado/ScratchDatabase.h"
+#include "platform/common/Error.h"
+#include "platform/pdx/Table.h"
+#include "tests/support/DataAccessFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <cstddef>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORLINTIDE_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ORLINTIDE_TEST_ASAN 1
+#endif
+#ifdef ORLINTIDE_TEST_ASAN
+// The address sanitizer's own count; its header does not come with every compiler.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+namespace orl::ado {
+namespace {
+
+// Bytes the program holds on the heap now (freed memory not counted).
+std::size_t heapInUse() {
+#ifdef ORLINTIDE_TEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
+}
+
+// Rows made as they are read: a number and a long memo in each, so that
+// holding them all would take far more memory than any one of them.
+class MadeRows final : public Rows {
+ public:
+  MadeRows(int count, std::size_t& highWater) : count_(count), highWater_(highWater) {}
+  const std::vector<Column>& columns() const override { return columns_; }
+  std::int64_t recordCount() override { return count_; }
+  bool next(std::vector<Value>& row) override {
+    highWater_ = std::max(highWater_, heapInUse());
+    if (made_ == count_) return false;
+    row = {Value::int32(made_), Value::text(QString(MemoLength, QChar(u'a' + made_ % 26)))};
+    ++made_;
+    return true;
+  }
+  static constexpr int MemoLength = 16384;
+
+ private:
+  std::vector<Column> columns_{{QStringLiteral("N"), 3}, {QStringLiteral("Memo"), 203}};
+  int count_, made_ = 0;
+  std::size_t& highWater_;
+};
+
+TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThem) {
+  test::DataFolders folders;
+  pdx::PosixFileOps files;
+  constexpr int Count = 3000;  // about 100 MB of text if the rows were kept
+  std::size_t highWater = 0;
+  int opened = 0;
+  const std::size_t before = heapInUse();
+  StagedExport staged = ExportToParadox(
+      folders.dataFolder(), QStringLiteral("Streamed.db"),
+      {{QStringLiteral("N"), QStringLiteral("INT")}, {QStringLiteral("Memo"), QStringLiteral("MEMO")}},
+      [&]() -> std::unique_ptr<Rows> {
+        ++opened;
+        return std::make_unique<MadeRows>(Count, highWater);
+      },
+      files);
+  EXPECT_EQ(opened, 2);
+  EXPECT_LT(highWater - before, std::size_t{16} << 20);
+  CommitExport(staged);
+
+  const pdx::Table table = pdx::Table::open(folders.path(QStringLiteral("Streamed.db")).toStdString());
+  EXPECT_EQ(table.header().recordCount, static_cast<std::uint32_t>(Count));
+  ASSERT_EQ(table.fields().size(), 2u);
+  EXPECT_EQ(table.fields()[0].type, pdx::FieldType::Long);
+  EXPECT_EQ(table.fields()[1].type, pdx::FieldType::Memo);
+  pdx::Cursor cursor = table.cursor();
+  std::vector<pdx::Value> row;
+  for (int r = 0; r < Count; ++r) {
+    ASSERT_TRUE(cursor.next(row));
+    ASSERT_EQ(std::get<std::string>(row[1]), std::string(MadeRows::MemoLength, static_cast<char>('a' + r % 26)));
+  }
+  EXPECT_FALSE(cursor.next(row));
+}
+
+TEST(ParadoxExport, FieldTypesComeFromEveryValueOfTheColumn) {
+  const pdx::CodePage page(1252);
+  const std::vector<ScratchColumn> columns = {{QStringLiteral("T"), QStringLiteral("TEXT")},
+                                              {QStringLiteral("I"), QStringLiteral("INT")},
+                                              {QStringLiteral("D"), QStringLiteral("DECIMAL")},
+                                              {QStringLiteral("W"), QStringLiteral("DATETIME")}};
+  std::vector<ColumnFacts> facts(columns.size());
+  const std::vector<std::vector<Value>> rows = {
+      {Value::text(QStringLiteral("short")), Value::int32(1), Value::decimal({"1.50"}), Value::date({2020, 1, 2})},
+      {Value::text(QString(300, QLatin1Char('x'))), Value::real(2.5), Value(), Value::timestamp({{2020, 1, 2}, {5}})}};
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < columns.size(); ++c) facts[c].observe(columns[c], row[c], page);
+  const auto fields = ParadoxFieldsFor(columns, facts);
+  EXPECT_EQ(fields[0].type, pdx::FieldType::Memo);    // one value is past 255 bytes
+  EXPECT_EQ(fields[1].type, pdx::FieldType::Number);  // one value is not whole
+  EXPECT_EQ(fields[2].type, pdx::FieldType::Bcd);
+  EXPECT_EQ(fields[2].size, 2);
+  EXPECT_EQ(fields[3].type, pdx::FieldType::Timestamp);
+
+  // Values no one field type can keep are refused as soon as they are seen.
+  EXPECT_THROW(facts[2].observe(columns[2], Value::decimal({"1.5"}), page), Error);
+  EXPECT_THROW(facts[3].observe(columns[3], Value::time({1000}), page), Error);
+  EXPECT_THROW(facts[0].observe(columns[0], Value::bytes({1, 2}), page), Error);
+  EXPECT_THROW(facts[0].observe(columns[0], Value::text(QStringLiteral("\u4e2d")), page), Error);
+}
+
+}  // namespace
+}  // namespace orl::ado
