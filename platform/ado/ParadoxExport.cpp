@@ -216,6 +216,7 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     for (const auto rows = openRows(); rows->next(row);)
       for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) facts[c].observe(columns[c], row[c], page);
     settings.fields = ParadoxFieldsFor(columns, facts);
+    settings.tableName = fileName.toStdString();
     settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
     StagedExport staged{folder, table, {},

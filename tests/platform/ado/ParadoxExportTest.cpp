@@ -58,7 +58,7 @@ class MadeRows final : public Rows {
   std::size_t& highWater_;
 };
 
-TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThem) {
+TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThemAndNamesTheTableInItsHeader) {
   test::DataFolders folders;
   pdx::PosixFileOps files;
   constexpr int Count = 3000;  // about 100 MB of text if the rows were kept
@@ -79,6 +79,7 @@ TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThem) {
 
   const pdx::Table table = pdx::Table::open(folders.path(QStringLiteral("Streamed.db")).toStdString());
   EXPECT_EQ(table.header().recordCount, static_cast<std::uint32_t>(Count));
+  EXPECT_EQ(table.header().tableName, "Streamed.db");
   ASSERT_EQ(table.fields().size(), 2u);
   EXPECT_EQ(table.fields()[0].type, pdx::FieldType::Long);
   EXPECT_EQ(table.fields()[1].type, pdx::FieldType::Memo);
