@@ -93,7 +93,7 @@ void ColumnFacts::observe(const ScratchColumn& column, const Value& value, const
 }
 
 std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
-                                         const std::vector<ColumnFacts>& facts) {
+                                         const std::vector<ColumnFacts>& facts, std::uint64_t rows) {
   std::vector<pdx::Field> fields;
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const ScratchColumn& column = columns[c];
@@ -126,6 +126,13 @@ std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& colum
     } else {
       fields.push_back({name, FieldType::Binary, BinarySize});
     }
+  }
+  if (rows > pdx::mostRowsFor(fields)) {
+    // Alpha fields 255 wide would not leave room for every row: each is
+    // made as wide as its longest value instead.
+    for (std::size_t c = 0; c < fields.size(); ++c)
+      if (fields[c].type == FieldType::Alpha)
+        fields[c].size = static_cast<int>(std::clamp<std::size_t>(facts[c].longest, 1, 255));
   }
   return fields;
 }
@@ -213,15 +220,19 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     const pdx::CodePage page(settings.codePage);
     std::vector<ColumnFacts> facts(columns.size());
     std::vector<Value> row;
-    for (const auto rows = openRows(); rows->next(row);)
+    std::uint64_t rowCount = 0;
+    for (const auto rows = openRows(); rows->next(row); ++rowCount)
       for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) facts[c].observe(columns[c], row[c], page);
-    settings.fields = ParadoxFieldsFor(columns, facts);
-    settings.tableName = fileName.toStdString();
+    settings.fields = ParadoxFieldsFor(columns, facts, rowCount);
+    // The new table takes the file name of the one it replaces, letter case
+    // included: on this platform other programs find the table by that name.
+    const std::string targetName = replaced ? *replaced : fileName.toStdString();
+    settings.tableName = targetName;
     settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
     StagedExport staged{folder, table, {},
-                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), fileName.toStdString())};
-    pdx::TableWriter writer(files, staged.replacement->stagedPath(fileName.toStdString()), settings);
+                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName)};
+    pdx::TableWriter writer(files, staged.replacement->stagedPath(targetName), settings);
     std::vector<pdx::Value> record(settings.fields.size());
     for (const auto rows = openRows(); rows->next(row);) {
       if (row.size() != record.size())

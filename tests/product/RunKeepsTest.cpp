@@ -187,10 +187,12 @@ TEST(RunKeeps, KeysIndexesAndValidityChecksAreNotRebuilt) {
     const bool memo = std::any_of(before.fields.begin(), before.fields.end(), [](const pdx::Field& f) {
       return f.type == FieldType::Memo || f.type == FieldType::Graphic || f.type == FieldType::Binary;
     });
-    QStringList familyAfter{name + QStringLiteral(".db")};
-    if (memo) familyAfter << name + QStringLiteral(".mb");
+    // The new table keeps the file name of the old one, letter case included.
+    const QString tableFile = table.familyBefore.front();
+    QStringList familyAfter{tableFile};
+    if (memo) familyAfter << tableFile.chopped(2) + (tableFile.endsWith(QStringLiteral("DB")) ? QStringLiteral("MB") : QStringLiteral("mb"));
     EXPECT_EQ(folderFiles(folders), familyAfter);
-    const pdx::TableHeader after = pdx::Table::inspect(folders.path(name + QStringLiteral(".db")).toStdString());
+    const pdx::TableHeader after = pdx::Table::inspect(folders.path(tableFile).toStdString());
     EXPECT_TRUE(before.keyed() || before.fields.front().type == FieldType::Logical);
     EXPECT_FALSE(after.keyed());
     EXPECT_EQ(after.keyFieldCount, 0);

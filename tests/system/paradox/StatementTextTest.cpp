@@ -4,6 +4,8 @@
 #include "tests/support/FakeTime.h"
 #include "tests/support/TableFiles.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace orl::Paradox {
@@ -95,6 +97,17 @@ TEST_F(StatementTextTest, WriteBackSendsItsStatementsWithACollapsedFolder) {
   ASSERT_EQ(content.rows.size(), 2u);
   EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("Oslo")));
   EXPECT_FALSE(ScratchTableExists(QStringLiteral("orders"), data));
+}
+
+TEST_F(StatementTextTest, WriteBackKeepsTheLetterCaseOfTheTableFileName) {
+  test::WriteTable(folders.path(QStringLiteral("orders.db")), {{"City", FieldType::Alpha, 20}}, {{std::string("Oslo")}});
+  const DataAccess data = access(folders.dataFolder());
+  StageTable(QStringLiteral("ORDERS"), data);
+  WriteBackTable(QStringLiteral("ORDERS"), data);
+  EXPECT_EQ(QDir(folders.dataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("orders.db")});
+  const auto content = test::ReadTable(folders.path(QStringLiteral("orders.db")));
+  ASSERT_EQ(content.rows.size(), 1u);
+  EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("Oslo")));
 }
 
 TEST_F(StatementTextTest, AFailedStagingLeavesNoPartialScratchTable) {

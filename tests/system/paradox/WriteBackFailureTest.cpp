@@ -63,8 +63,8 @@ TEST_P(WriteBackFailureTest, LeavesTheOriginalOrTheCheckedNewTable) {
     } else {
       // The new table is in place; only its header's time may differ from the clean run.
       ASSERT_EQ(after.size(), changed.size());
-      const auto content = test::ReadTable(folders.path(QStringLiteral("CUSTOMER.db")));
-      const auto expected = test::ReadTable(counting.path(QStringLiteral("CUSTOMER.db")));
+      const auto content = test::ReadTable(folders.path(QStringLiteral("CUSTOMER.DB")));
+      const auto expected = test::ReadTable(counting.path(QStringLiteral("CUSTOMER.DB")));
       ASSERT_EQ(content.rows.size(), expected.rows.size());
       for (std::size_t r = 0; r < content.rows.size(); ++r)
         for (std::size_t f = 0; f < content.rows[r].size(); ++f)
@@ -86,6 +86,35 @@ INSTANTIATE_TEST_SUITE_P(EveryPoint, WriteBackFailureTest,
                            std::erase(name, ' ');
                            return name;
                          });
+
+TEST(WriteBackFullDisk, ADiskThatFillsAtAnyPointLeavesTheOriginal) {
+  pdx::PosixFileOps real;
+  // Ever larger amounts written before the disk is full, until the write-back fits.
+  bool fitted = false;
+  for (std::uint64_t room = 0; !fitted; room = room < 64 ? room + 16 : room * 2) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+    test::DataFolders folders;
+    if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+    const auto original = visibleFiles(folders);
+    test::FaultInjectingFileOps faulty(real);
+    faulty.diskFullAfter(room);
+    try {
+      ChangeCity(folders, faulty);
+      fitted = true;
+    } catch (const Error& error) {
+      EXPECT_TRUE(faulty.failed());
+      EXPECT_NE(error.description().indexOf(QStringLiteral("space"), 0, Qt::CaseInsensitive), -1)
+          << error.description().toStdString();
+      EXPECT_EQ(visibleFiles(folders), original);
+      // Nothing of the attempt is left once the table is next staged.
+      FixedFolderText folder(folders.dataFolder());
+      test::FakeTime time(0);
+      StageTable(QStringLiteral("CUSTOMER"), DataAccess{folder, folders.programFolder(), time});
+      EXPECT_EQ(folders.snapshot(), original);
+    }
+    ASSERT_LT(room, std::uint64_t{1} << 30);
+  }
+}
 
 TEST(WriteBackCheck, ANewTableThatDiffersFromTheRunKeepsTheOldOne) {
   test::DataFolders folders;

@@ -108,7 +108,7 @@ TEST(CorpusRun, EveryTextFieldOfEveryTableInEveryCase) {
         EXPECT_EQ(boxes.errorReports().size(), untransformable + (previewFails ? 1 : 0))
             << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
 
-        const TableContent after = ReadTable(folders.path(stem.toUpper() + QStringLiteral(".db")));
+        const TableContent after = ReadTable(folders.path(QFileInfo(relative).fileName()));
         ASSERT_EQ(after.rows.size(), original.rows.size());
         for (std::size_t r = 0; r < after.rows.size(); ++r) {
           for (std::size_t c = 0; c < after.rows[r].size(); ++c) {
