@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringView>
 
 #include <sqlite3.h>
 
@@ -12,6 +13,9 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
 
 namespace orl::ado {
 
@@ -200,6 +204,75 @@ std::vector<Literal> parseValueList(const QString& list, const QString& statemen
   }
 }
 
+// The two update forms the run sends, one a distinct value:
+//   update [T] set [F]='new' where [F]='old'
+//   update [T] set [F]='new' where [F] is null 
+// read by hand, so that one prepared statement serves them all.
+struct UpdateForm {
+  QString table, field, replacement;
+  std::optional<QString> old;  // none: the rows where the field is null
+};
+
+// A quoted literal from `at` (its opening quote), with doubled quotes read
+// as one; `at` is left after the closing quote.
+std::optional<QString> quotedLiteral(const QString& text, qsizetype& at) {
+  if (at >= text.size() || text[at] != QLatin1Char('\'')) return std::nullopt;
+  QString literal;
+  for (qsizetype i = at + 1; i < text.size(); ++i) {
+    if (text[i] != QLatin1Char('\'')) continue;
+    if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\'')) {
+      literal += QStringView(text).mid(at + 1, i + 1 - (at + 1));
+      at = ++i;
+      continue;
+    }
+    literal += QStringView(text).mid(at + 1, i - (at + 1));
+    at = i + 1;
+    return literal;
+  }
+  return std::nullopt;
+}
+
+std::optional<UpdateForm> updateForm(const QString& statement) {
+  static const QString Start = QStringLiteral("update [");
+  if (!statement.startsWith(Start)) return std::nullopt;
+  UpdateForm form;
+  qsizetype at = Start.size();
+  const qsizetype tableEnd = statement.indexOf(QStringLiteral("] set ["), at);
+  if (tableEnd < 0) return std::nullopt;
+  form.table = statement.mid(at, tableEnd - at);
+  at = tableEnd + 7;
+  const qsizetype fieldEnd = statement.indexOf(QStringLiteral("]="), at);
+  if (fieldEnd < 0) return std::nullopt;
+  form.field = statement.mid(at, fieldEnd - at);
+  if (form.table.contains(QLatin1Char(']')) || form.field.contains(QLatin1Char(']')) ||
+      form.field.contains(QLatin1Char('['))) return std::nullopt;
+  at = fieldEnd + 2;
+  const auto replacement = quotedLiteral(statement, at);
+  if (!replacement) return std::nullopt;
+  form.replacement = *replacement;
+  const QString where = QStringLiteral(" where [") + form.field + QLatin1Char(']');
+  if (QStringView(statement).mid(at, where.size()) != where) return std::nullopt;
+  at += where.size();
+  if (QStringView(statement).mid(at) == QLatin1String(" is null ")) return form;
+  if (QStringView(statement).mid(at, 1) != QLatin1String("=")) return std::nullopt;
+  ++at;
+  form.old = quotedLiteral(statement, at);
+  if (!form.old || at != statement.size()) return std::nullopt;
+  return form;
+}
+
+// Every open scratch database of this process, by file: a connection that
+// reads or writes first has the others' pending changes committed, so that
+// each sees what the others did, as it would without batching.
+std::mutex& openDatabasesLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::multimap<QString, ScratchDatabase*>& openDatabases() {
+  static std::multimap<QString, ScratchDatabase*> open;
+  return open;
+}
+
 }  // namespace
 
 bool ScratchDatabase::accepts(const QString& connectionString) {
@@ -248,16 +321,114 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     // The scratch file is working space: durability gives way to speed here.
     runPlain(QStringLiteral("PRAGMA journal_mode=WAL"));
     runPlain(QStringLiteral("PRAGMA synchronous=OFF"));
+    // A page cache of 64 MB, so that a table of a million rows is not read
+    // again and again a page at a time from the file.
+    runPlain(QStringLiteral("PRAGMA cache_size=-65536"));
   } catch (const Error& error) {
     sqlite3_close(db_);
     throw Error::provider(
         QStringLiteral("Unrecognized database format '%1'. (%2)").arg(file_, error.description()));
   }
+  sharedFile_ = info.canonicalFilePath();
+  const std::lock_guard<std::mutex> guard(openDatabasesLock());
+  openDatabases().emplace(sharedFile_, this);
 }
 
 ScratchDatabase::~ScratchDatabase() {
+  {
+    const std::lock_guard<std::mutex> guard(openDatabasesLock());
+    auto& open = openDatabases();
+    for (auto [at, end] = open.equal_range(sharedFile_); at != end; ++at)
+      if (at->second == this) {
+        open.erase(at);
+        break;
+      }
+  }
+  // Each statement of the batch was done when it returned, so it is kept.
+  try {
+    commitBatch();
+  } catch (const Error&) {
+    // Nobody is left to tell; the scratch table is staged afresh next time.
+  }
   forgetPrepared();
+  forgetUpdate();
   sqlite3_close(db_);
+}
+
+void ScratchDatabase::beginBatch() {
+  if (inBatch_) return;
+  runPlain(QStringLiteral("BEGIN"));
+  inBatch_ = true;
+}
+
+void ScratchDatabase::commitBatch() {
+  if (!inBatch_) return;
+  inBatch_ = false;
+  if (sqlite3_get_autocommit(db_)) return;  // undone already, and reported when it was
+  runPlain(QStringLiteral("COMMIT"));
+}
+
+void ScratchDatabase::commitOthers() {
+  const std::lock_guard<std::mutex> guard(openDatabasesLock());
+  for (auto [at, end] = openDatabases().equal_range(sharedFile_); at != end; ++at)
+    if (at->second != this) at->second->commitBatch();
+}
+
+void ScratchDatabase::requireBatchKept(const QString& statement) {
+  // SQLite undoes the whole transaction on some failures (a full disk, an
+  // I/O error): the statements before this one are lost with it.
+  if (inBatch_ && sqlite3_get_autocommit(db_)) {
+    inBatch_ = false;
+    throw Error::provider(QStringLiteral("%1 (statement: %2); the changes of the statements before it since the last "
+                                         "read were undone with it.")
+                              .arg(QString::fromUtf8(sqlite3_errmsg(db_)), statement));
+  }
+}
+
+void ScratchDatabase::forgetUpdate() {
+  sqlite3_finalize(updateValue_);
+  sqlite3_finalize(updateNull_);
+  updateValue_ = updateNull_ = nullptr;
+  updateTable_.clear();
+  updateField_.clear();
+}
+
+bool ScratchDatabase::updateFast(const QString& statement) {
+  const auto form = updateForm(statement);
+  if (!form) return false;
+  if (!updateValue_ || updateTable_ != form->table || updateField_ != form->field) {
+    forgetUpdate();
+    indexColumn(form->table, form->field);
+    const QByteArray start = "UPDATE " + quoted(form->table) + " SET " + quoted(form->field) + "=?1 WHERE " +
+                             quoted(form->field);
+    const QByteArray byValue = start + "=?2", byNull = start + " IS NULL";
+    if (sqlite3_prepare_v2(db_, byValue.constData(), static_cast<int>(byValue.size()), &updateValue_, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v2(db_, byNull.constData(), static_cast<int>(byNull.size()), &updateNull_, nullptr) !=
+            SQLITE_OK) {
+      const Error error = sqliteError(db_, statement);
+      forgetUpdate();
+      throw error;
+    }
+    updateTable_ = form->table;
+    updateField_ = form->field;
+  }
+  sqlite3_stmt* update = form->old ? updateValue_ : updateNull_;
+  const QByteArray replacement = form->replacement.toUtf8();
+  const QByteArray old = form->old ? form->old->toUtf8() : QByteArray();
+  sqlite3_bind_text64(update, 1, replacement.constData(), static_cast<sqlite3_uint64>(replacement.size()),
+                      SQLITE_STATIC, SQLITE_UTF8);
+  if (form->old)
+    sqlite3_bind_text64(update, 2, old.constData(), static_cast<sqlite3_uint64>(old.size()), SQLITE_STATIC,
+                        SQLITE_UTF8);
+  const int result = sqlite3_step(update);
+  sqlite3_reset(update);
+  sqlite3_clear_bindings(update);
+  if (result != SQLITE_DONE) {
+    requireBatchKept(statement);
+    throw sqliteError(db_, statement);
+  }
+  return true;
 }
 
 void ScratchDatabase::forgetPrepared() {
@@ -271,22 +442,35 @@ void ScratchDatabase::forgetPrepared() {
 std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
   static const QRegularExpression create(QStringLiteral("^CREATE TABLE `([^`]*)`\\((.*)\\);$"),
                                          QRegularExpression::DotMatchesEverythingOption);
-  static const QRegularExpression insert(QStringLiteral("^INSERT INTO `([^`]*)` VALUES\\((.*)\\)$"),
-                                         QRegularExpression::DotMatchesEverythingOption);
   static const QRegularExpression exporting(
       QStringLiteral("^select top ([0-9]+) \\* into \\[Paradox 5\\.x;Database=(.*)\\]\\.\\[([^\\]]*)\\] "
                      "from \\[([^\\]]*)\\]$"),
       QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
 
-  // The run sends one update a value: the forms carried out here are told
-  // apart by their first words before any pattern is tried.
-  if (statement.startsWith(QStringLiteral("INSERT INTO `"))) {
-    if (const auto match = insert.match(statement); match.hasMatch()) {
-      insertRow(match.captured(1), match.captured(2));
+  commitOthers();
+  // The staging copy sends one insert a row and the run one update a value:
+  // they are carried out in one transaction, committed before anything
+  // else is done, and the forms are told apart by their first words before
+  // any pattern is tried.
+  static const QString InsertStart = QStringLiteral("INSERT INTO `");
+  if (statement.startsWith(InsertStart) && statement.endsWith(QLatin1Char(')'))) {
+    // What the pattern ^INSERT INTO `([^`]*)` VALUES\((.*)\)$ would take, read by hand.
+    const qsizetype close = statement.indexOf(QLatin1Char('`'), InsertStart.size());
+    if (close >= 0 && QStringView(statement).mid(close).startsWith(QLatin1String("` VALUES("))) {
+      beginBatch();
+      const qsizetype values = close + 9;
+      insertRow(statement.mid(InsertStart.size(), close - InsertStart.size()),
+                statement.mid(values, statement.size() - 1 - values));
       return nullptr;
     }
   }
+  if (statement.startsWith(QStringLiteral("update ["))) {
+    beginBatch();
+    if (updateFast(statement)) return nullptr;
+  }
+  commitBatch();
   forgetPrepared();
+  forgetUpdate();
   if (statement.startsWith(QStringLiteral("CREATE TABLE `"))) {
     if (const auto match = create.match(statement); match.hasMatch()) {
       createTable(match.captured(1), match.captured(2));
@@ -341,15 +525,21 @@ void ScratchDatabase::indexColumnOf(const QString& statement) {
   static const QRegularExpression update(QStringLiteral("^update \\[([^\\]]*)\\] set \\[([^\\]]*)\\]="),
                                          QRegularExpression::CaseInsensitiveOption);
   const auto match = update.match(statement);
-  if (!match.hasMatch()) return;
-  const std::pair<QString, QString> key{match.captured(1), match.captured(2)};
+  if (match.hasMatch()) indexColumn(match.captured(1), match.captured(2));
+}
+
+void ScratchDatabase::indexColumn(const QString& table, const QString& field) {
+  const std::pair<QString, QString> key{table, field};
   if (indexed_.contains(key)) return;
   const QByteArray name = "orlintide_" + key.first.toUtf8().toHex() + "_" + key.second.toUtf8().toHex();
   const QByteArray sql = "CREATE INDEX IF NOT EXISTS " + quoted(QString::fromLatin1(name)) + " ON " +
                          quoted(key.first) + "(" + quoted(key.second) + ")";
-  Prepared prepared(db_, sql, statement);
+  sqlite3_stmt* creating = nullptr;
   // A table or field that does not exist fails the update itself, with its own message.
-  if (sqlite3_step(prepared.get()) == SQLITE_DONE) indexed_.insert(key);
+  if (sqlite3_prepare_v2(db_, sql.constData(), static_cast<int>(sql.size()), &creating, nullptr) == SQLITE_OK &&
+      sqlite3_step(creating) == SQLITE_DONE)
+    indexed_.insert(key);
+  sqlite3_finalize(creating);
 }
 
 void ScratchDatabase::createTable(const QString& table, const QString& columnList) {
@@ -453,7 +643,10 @@ void ScratchDatabase::insertRow(const QString& table, const QString& valueList) 
   }
   const int result = sqlite3_step(insert_);
   sqlite3_reset(insert_);
-  if (result != SQLITE_DONE) throw sqliteError(db_, shown);
+  if (result != SQLITE_DONE) {
+    requireBatchKept(shown);
+    throw sqliteError(db_, shown);
+  }
 }
 
 std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count) {
@@ -475,6 +668,8 @@ std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
     throw Error::provider(QStringLiteral("Object or provider is not capable of performing requested operation. "
                                          "(schema %1)")
                               .arg(schema));
+  commitOthers();
+  commitBatch();
   auto rows = runPlain(QStringLiteral(
       "SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, name AS TABLE_NAME, "
       "CASE WHEN name LIKE 'sqlite\\_%' ESCAPE '\\' THEN 'SYSTEM TABLE' WHEN type = 'view' THEN 'VIEW' "
@@ -499,6 +694,7 @@ void ScratchDatabase::commitExport() {
 }
 
 void ScratchDatabase::close() {
+  commitBatch();
   if (staged_) commitExport();
 }
 

@@ -21,6 +21,11 @@ namespace orl::ado {
 // into another: text, memo, decimal and date columns keep text as text, and
 // a number reaches an INT or FLOAT column only when its text is the exact
 // standard form of that number.
+//
+// Inserts and updates are batched in one transaction that is committed
+// before any other statement, schema query or export, on close, and before
+// another connection to the same file does anything: a statement has done
+// its work when it returns, as without batching, but is not flushed alone.
 class ScratchDatabase final : public Provider {
  public:
   static bool accepts(const QString& connectionString);
@@ -54,6 +59,16 @@ class ScratchDatabase final : public Provider {
   void insertRow(const QString& table, const QString& valueList);
   void exportTable(std::int64_t count, const QString& folder, const QString& fileName, const QString& table);
   void indexColumnOf(const QString& statement);
+  void indexColumn(const QString& table, const QString& field);
+  // Carries out the run's update forms through prepared statements; false
+  // for any other statement.
+  bool updateFast(const QString& statement);
+  void forgetUpdate();
+  void beginBatch();
+  void commitBatch();
+  void commitOthers();
+  // Raises the failure of a statement that took the whole batch with it.
+  void requireBatchKept(const QString& statement);
   std::unique_ptr<Rows> runPlain(const QString& sql);
   void forgetPrepared();
 
@@ -66,6 +81,11 @@ class ScratchDatabase final : public Provider {
   std::vector<QString> insertTypes_;
   std::vector<QString> insertNames_;
   std::set<std::pair<QString, QString>> indexed_;
+  QString updateTable_, updateField_;
+  sqlite3_stmt* updateValue_ = nullptr;
+  sqlite3_stmt* updateNull_ = nullptr;
+  bool inBatch_ = false;
+  QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;
 };
 

@@ -13,7 +13,14 @@ namespace orl::ado {
 
 namespace {
 
-QString twoDigits(int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); }
+// Digits written by hand: a staging copy writes a date or time for every row.
+void appendDigits(char*& at, int number, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    at[i] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  }
+  at += width;
+}
 
 bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -27,17 +34,41 @@ bool isRealDate(int year, int month, int day) {
 }  // namespace
 
 QString DateText(const pdx::Date& date) {
-  return QStringLiteral("%1-%2-%3")
-      .arg(date.year, 4, 10, QLatin1Char('0'))
-      .arg(twoDigits(date.month), twoDigits(date.day));
+  if (date.year < 0 || date.year > 9999 || date.month < 0 || date.month > 99 || date.day < 0 || date.day > 99)
+    return QStringLiteral("%1-%2-%3")
+        .arg(date.year, 4, 10, QLatin1Char('0'))
+        .arg(date.month, 2, 10, QLatin1Char('0'))
+        .arg(date.day, 2, 10, QLatin1Char('0'));
+  char text[10];
+  char* at = text;
+  appendDigits(at, date.year, 4);
+  *at++ = '-';
+  appendDigits(at, date.month, 2);
+  *at++ = '-';
+  appendDigits(at, date.day, 2);
+  return QString::fromLatin1(text, at - text);
 }
 
 QString TimeText(const pdx::TimeOfDay& time) {
   const int ms = time.milliseconds;
-  QString text = QStringLiteral("%1:%2:%3")
-                     .arg(twoDigits(ms / 3600000), twoDigits(ms / 60000 % 60), twoDigits(ms / 1000 % 60));
-  if (ms % 1000 != 0) text += QStringLiteral(".%1").arg(ms % 1000, 3, 10, QLatin1Char('0'));
-  return text;
+  if (ms < 0 || ms / 3600000 > 99) {
+    const auto two = [](int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); };
+    QString text = QStringLiteral("%1:%2:%3").arg(two(ms / 3600000), two(ms / 60000 % 60), two(ms / 1000 % 60));
+    if (ms % 1000 != 0) text += QStringLiteral(".%1").arg(ms % 1000, 3, 10, QLatin1Char('0'));
+    return text;
+  }
+  char text[12];
+  char* at = text;
+  appendDigits(at, ms / 3600000, 2);
+  *at++ = ':';
+  appendDigits(at, ms / 60000 % 60, 2);
+  *at++ = ':';
+  appendDigits(at, ms / 1000 % 60, 2);
+  if (ms % 1000 != 0) {
+    *at++ = '.';
+    appendDigits(at, ms % 1000, 3);
+  }
+  return QString::fromLatin1(text, at - text);
 }
 
 QString DoubleText(double number) {

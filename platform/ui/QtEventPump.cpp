@@ -6,7 +6,15 @@
 
 namespace orl::ui {
 
-void QtEventPump::pumpOnce() { QCoreApplication::processEvents(); }
+void QtEventPump::pumpOnce() {
+  // Loops call this once a value, a row or a field; events run at most
+  // every few milliseconds, which keeps the window alive at a fraction of
+  // the cost of looking for events each time.
+  constexpr qint64 Interval = 5;
+  if (sinceEvents_.isValid() && sinceEvents_.elapsed() < Interval) return;
+  QCoreApplication::processEvents();
+  sinceEvents_.start();
+}
 
 void QtEventPump::pumpFor(int milliseconds) {
   // A local loop blocks in the event dispatcher until an event or the timer

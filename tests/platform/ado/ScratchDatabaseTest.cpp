@@ -103,6 +103,48 @@ TEST_F(ScratchDatabaseTest, UpdatesFindTheirRowsThroughAnIndexOnTheField) {
   EXPECT_EQ(plan[0], Value::int32(1));
 }
 
+TEST_F(ScratchDatabaseTest, TheRunsUpdateFormsChangeExactlyTheirRowsWhateverTheQuotes) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`N` INT,`City` TEXT);"));
+  for (const char* row : {"'1', 'o''hara'", "'2', 'o''hara'", "'3', 'it''''s'", "'4', NULL", "'5', 'x'"})
+    connection.execute(QStringLiteral("INSERT INTO `T` VALUES(%1)").arg(QLatin1String(row)));
+  connection.execute(QStringLiteral("update [T] set [City]='O''HARA' where [City]='o''hara'"));
+  connection.execute(QStringLiteral("update [T] set [City]='IT''''S' where [City]='it''''s'"));
+  connection.execute(QStringLiteral("update [T] set [City]='' where [City] is null "));
+  // Not one of the two forms: carried out as it is written.
+  connection.execute(QStringLiteral("update [T] set [City]='Y' where [City]='x' and [N]=5"));
+  RecordSet records;
+  records.open(QStringLiteral("select City from T order by N"), connection, adOpenStatic, adLockOptimistic);
+  QStringList cities;
+  for (; !records.eof(); records.moveNext()) cities << records.fields().item(0).value().toText();
+  EXPECT_EQ(cities, (QStringList{"O'HARA", "O'HARA", "IT''S", "", "Y"}));
+  EXPECT_THROW(connection.execute(QStringLiteral("update [T] set [Town]='A' where [Town]='a'")), Error);
+  EXPECT_THROW(connection.execute(QStringLiteral("update [U] set [City]='A' where [City]='a'")), Error);
+}
+
+TEST_F(ScratchDatabaseTest, BatchedChangesAreSeenByEveryOtherConnectionAtOnce) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`City` TEXT);"));
+  Connection openedBefore{Seams{}};
+  openedBefore.setMode(adModeReadWrite);
+  openedBefore.open(scratchString(folders));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('a')"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('b')"));
+  connection.execute(QStringLiteral("update [T] set [City]='A' where [City]='a'"));
+  const auto count = [&](Connection& reader) {
+    RecordSet records;
+    records.open(QStringLiteral("select count(*) from T where City in ('A', 'b')"), reader, adOpenStatic,
+                 adLockOptimistic);
+    return records.fields().item(0).value().asInteger();
+  };
+  EXPECT_EQ(count(openedBefore), 2);
+  connection.execute(QStringLiteral("update [T] set [City]='B' where [City]='b'"));
+  Connection openedAfter{Seams{}};
+  openedAfter.setMode(adModeReadWrite);
+  openedAfter.open(scratchString(folders));
+  EXPECT_EQ(count(openedAfter), 1);
+  // The other connection may now change the table: nothing holds it locked.
+  openedAfter.execute(QStringLiteral("DROP TABLE `T`"));
+}
+
 TEST(ScratchDatabaseOpen, AMissingFileIsAnErrorNamingIt) {
   test::DataFolders folders;
   QFile::remove(folders.scratchFile());

@@ -1,0 +1,167 @@
+// orlintide-bench: generates synthetic tables and measures, on the same
+// table, `pdxtool copy` (the floor) and the case-change run phase by phase.
+// Each measurement runs in a child process of its own, so that its peak
+// memory is its own.
+//
+//   orlintide-bench [--work DIR] [--workloads W1,W2,W3]
+
+#include "platform/pdx/FileOps.h"
+#include "platform/pdx/Generate.h"
+#include "tools/bench/Measure.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using orl::bench::Figures;
+
+struct Workload {
+  const char* name;
+  std::uint32_t rows, distinct;
+};
+constexpr Workload Workloads[] = {{"W1", 100000, 2000}, {"W2", 1000000, 20000}, {"W3", 200000, 200000}};
+
+void say(const QString& text) {
+  std::fputs(text.toUtf8().constData(), stdout);
+  std::fflush(stdout);
+}
+
+Figures inChild(const QStringList& arguments) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QCoreApplication::applicationFilePath(), arguments);
+  if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+    throw std::runtime_error(("the measurement " + arguments.join(QLatin1Char(' ')) + " failed").toStdString());
+  return orl::bench::ParseFigures(QString::fromUtf8(child.readAllStandardOutput()));
+}
+
+struct Result {
+  Workload workload;
+  Figures copy, run;
+  double perValue() const { return (run.at(QStringLiteral("loop")) - run.at(QStringLiteral("pauses"))) / workload.distinct; }
+  double wholeAside() const { return run.at(QStringLiteral("whole")) - run.at(QStringLiteral("pauses")); }
+};
+
+Result measure(const Workload& workload, const QDir& work, const QString& scratch) {
+  QDir folder(work.filePath(QString::fromLatin1(workload.name)));
+  folder.removeRecursively();
+  QDir().mkpath(folder.filePath(QStringLiteral("program")));
+  QFile::copy(scratch, folder.filePath(QStringLiteral("program/dbTemp.mdb")));
+  QDir().mkpath(folder.filePath(QStringLiteral("data")));
+  const QString table = folder.filePath(QStringLiteral("data/BENCH.db"));
+  orl::pdx::PosixFileOps files;
+  say(QStringLiteral("%1: generating %2 rows, %3 distinct names...\n").arg(QString::fromLatin1(workload.name)).arg(workload.rows).arg(workload.distinct));
+  orl::pdx::generateTable(files, table.toStdString(), {workload.rows, workload.distinct, 2026, 0});
+  Result result{workload, {}, {}};
+  result.copy = inChild({QStringLiteral("--measure-copy"), table, folder.filePath(QStringLiteral("COPY.db"))});
+  result.run = inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")), QStringLiteral("BENCH"),
+                        QStringLiteral("Name"), folder.filePath(QStringLiteral("program"))});
+  if (result.run.at(QStringLiteral("updates")) != workload.distinct)
+    throw std::runtime_error("the run did not send one update a distinct value");
+  return result;
+}
+
+QString row(const QStringList& cells) {
+  static const std::vector<int> widths = {4, 8, 8, 7, 7, 8, 7, 9, 8, 8, 8, 7};
+  QString line;
+  for (qsizetype i = 0; i < cells.size(); ++i)
+    line += cells[i].rightJustified(widths[static_cast<std::size_t>(i) % widths.size()]) + QLatin1Char(' ');
+  return line.trimmed() + QLatin1Char('\n');
+}
+
+QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+
+void print(const std::vector<Result>& results) {
+  say(row({"load", "rows", "distinct", "copy s", "stage s", "loop s", "pause s", "µs/value", "write s",
+           "whole s", "x copy", "peak MB"}));
+  for (const Result& r : results)
+    say(row({QString::fromLatin1(r.workload.name), QString::number(r.workload.rows), QString::number(r.workload.distinct),
+             fixed(r.copy.at(QStringLiteral("copy")), 2), fixed(r.run.at(QStringLiteral("stage")), 2),
+             fixed(r.run.at(QStringLiteral("loop")), 2), fixed(r.run.at(QStringLiteral("pauses")), 2),
+             fixed(r.perValue() * 1e6, 1), fixed(r.run.at(QStringLiteral("writeback")), 2),
+             fixed(r.run.at(QStringLiteral("whole")), 2), fixed(r.wholeAside() / r.copy.at(QStringLiteral("copy")), 1),
+             fixed(r.run.at(QStringLiteral("peak")), 0)}));
+  say(QStringLiteral("(\"x copy\" is the whole run, pauses aside, over the copy)\n"));
+
+  const auto find = [&](const char* name) -> const Result* {
+    for (const Result& r : results)
+      if (qstrcmp(r.workload.name, name) == 0) return &r;
+    return nullptr;
+  };
+  const auto goal = [](const QString& what, double value, double limit) {
+    say(QStringLiteral("%1: %2 (goal <= %3) %4\n").arg(what, fixed(value, 2), fixed(limit, 0), value <= limit ? "met" : "MISSED"));
+    return value <= limit;
+  };
+  bool met = true;
+  const Result* w1 = find("W1");
+  const Result* w2 = find("W2");
+  const Result* w3 = find("W3");
+  if (w2) {
+    met &= goal(QStringLiteral("W2 whole run, pauses aside, over copy"), w2->wholeAside() / w2->copy.at(QStringLiteral("copy")), 4);
+    met &= goal(QStringLiteral("W2 peak memory, MB"), w2->run.at(QStringLiteral("peak")), 300);
+  }
+  if (w1 && w2) met &= goal(QStringLiteral("W2 whole run over W1's, pauses aside"), w2->wholeAside() / w1->wholeAside(), 11);
+  if (w1 && w3) met &= goal(QStringLiteral("W3 update time per value over W1's"), w3->perValue() / w1->perValue(), 2);
+  say(met ? QStringLiteral("All goals met.\n") : QStringLiteral("Some goals missed.\n"));
+}
+
+int runChild(const QStringList& arguments) {
+  Figures figures;
+  if (arguments.size() == 3 && arguments[0] == QStringLiteral("--measure-copy"))
+    figures = orl::bench::MeasureCopy(arguments[1], arguments[2]);
+  else if (arguments.size() == 5 && arguments[0] == QStringLiteral("--measure-run"))
+    figures = orl::bench::MeasureRun(arguments[1], arguments[2], arguments[3], arguments[4]);
+  else
+    return 2;
+  say(orl::bench::FormatFigures(figures));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication application(argc, argv);
+  try {
+    const QStringList arguments = application.arguments().mid(1);
+    if (!arguments.isEmpty() && arguments[0].startsWith(QStringLiteral("--measure-"))) return runChild(arguments);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Times the case-change run against a table copy."));
+    parser.addHelpOption();
+    const QCommandLineOption workOption(QStringLiteral("work"), QStringLiteral("Folder for the generated tables (kept)."),
+                                        QStringLiteral("DIR"));
+    const QCommandLineOption loadsOption(QStringLiteral("workloads"), QStringLiteral("Which of W1,W2,W3 to run."),
+                                         QStringLiteral("LIST"), QStringLiteral("W1,W2,W3"));
+    parser.addOption(workOption);
+    parser.addOption(loadsOption);
+    parser.process(application);
+
+    const QString scratch = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dbTemp.mdb"));
+    if (!QFile::exists(scratch)) throw std::runtime_error("dbTemp.mdb is not beside the bench");
+    QTemporaryDir temporary;
+    const QDir work(parser.isSet(workOption) ? parser.value(workOption) : temporary.path());
+    QDir().mkpath(work.path());
+
+    const QStringList wanted = parser.value(loadsOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    std::vector<Result> results;
+    for (const Workload& workload : Workloads)
+      if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
+        results.push_back(measure(workload, work, scratch));
+    if (results.empty()) throw std::runtime_error("no known workload chosen");
+    print(results);
+    return 0;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "orlintide-bench: %s\n", error.what());
+    return 1;
+  }
+}
