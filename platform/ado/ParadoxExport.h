@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,9 +41,11 @@ struct ColumnFacts {
 // bytes; MEMO is Memo; INT is Long, or Number when a value is not a whole
 // number or Long cannot hold it; FLOAT is Number; DECIMAL is BCD with the
 // values' scale; DATETIME is Date, Time or Timestamp, whichever holds every
-// value; OLEOBJECT is Binary. `facts` holds one entry a column.
+// value; OLEOBJECT is Binary. `facts` holds one entry a column. When
+// `rows` rows would not fit a table of those fields, every Alpha field is
+// made only as wide as its longest value.
 std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
-                                         const std::vector<ColumnFacts>& facts);
+                                         const std::vector<ColumnFacts>& facts, std::uint64_t rows);
 
 // A scratch value as the writer takes it for a field; an empty text in a
 // field that is not text is a blank field. Raises orl::Error naming the

@@ -551,6 +551,13 @@ void TableWriter::writeSubBlockOut() {
   subBlock_.clear();
 }
 
+std::uint64_t mostRowsFor(const std::vector<Field>& fields) {
+  std::size_t recordSize = 0;
+  for (const Field& field : fields) recordSize += storedSize(field);
+  if (recordSize == 0 || recordSize > BlockSize - BlockHeaderSize) return 0;
+  return std::uint64_t{MaxBlocks - 1} * ((BlockSize - BlockHeaderSize) / recordSize);
+}
+
 void TableWriter::append(const std::vector<Value>& row) {
   checkUsable();
   if (row.size() != settings_.fields.size())

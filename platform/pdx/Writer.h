@@ -41,6 +41,10 @@ struct WriterSettings {
 // The field sizes a level-5 table allows; throws Error naming the field.
 void checkFieldForWriting(const Field& field);
 
+// The most rows a level-5 table of these fields can hold: a record's size
+// sets how many fit a data block, and there are at most 65,534 of those.
+std::uint64_t mostRowsFor(const std::vector<Field>& fields);
+
 class TableWriter {
  public:
   // Creates the table file, and its memo file (the same name with the

@@ -2,6 +2,7 @@
 #include "platform/ado/ScratchDatabase.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/Writer.h"
 #include "tests/support/DataAccessFixtures.h"
 
 #include <gtest/gtest.h>
@@ -104,12 +105,23 @@ TEST(ParadoxExport, FieldTypesComeFromEveryValueOfTheColumn) {
       {Value::text(QString(300, QLatin1Char('x'))), Value::real(2.5), Value(), Value::timestamp({{2020, 1, 2}, {5}})}};
   for (const auto& row : rows)
     for (std::size_t c = 0; c < columns.size(); ++c) facts[c].observe(columns[c], row[c], page);
-  const auto fields = ParadoxFieldsFor(columns, facts);
+  const auto fields = ParadoxFieldsFor(columns, facts, rows.size());
   EXPECT_EQ(fields[0].type, pdx::FieldType::Memo);    // one value is past 255 bytes
   EXPECT_EQ(fields[1].type, pdx::FieldType::Number);  // one value is not whole
   EXPECT_EQ(fields[2].type, pdx::FieldType::Bcd);
   EXPECT_EQ(fields[2].size, 2);
   EXPECT_EQ(fields[3].type, pdx::FieldType::Timestamp);
+
+  // Alpha fields are 255 wide unless that leaves too little room for the rows.
+  const std::vector<ScratchColumn> text = {{QStringLiteral("Id"), QStringLiteral("INT")},
+                                           {QStringLiteral("Name"), QStringLiteral("TEXT")}};
+  std::vector<ColumnFacts> textFacts(2);
+  textFacts[1].observe(text[1], Value::text(QStringLiteral("Längster Name")), page);
+  EXPECT_EQ(ParadoxFieldsFor(text, textFacts, 900000)[1].size, 255);
+  const auto narrowed = ParadoxFieldsFor(text, textFacts, 1000000);
+  EXPECT_EQ(narrowed[1].type, pdx::FieldType::Alpha);
+  EXPECT_EQ(narrowed[1].size, 13);
+  EXPECT_GE(pdx::mostRowsFor(narrowed), 1000000u);
 
   // Values no one field type can keep are refused as soon as they are seen.
   EXPECT_THROW(facts[2].observe(columns[2], Value::decimal({"1.5"}), page), Error);
