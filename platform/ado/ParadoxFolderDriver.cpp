@@ -8,8 +8,15 @@
 #include "platform/pdx/Table.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace orl::ado {
 
@@ -59,6 +66,21 @@ class TableRows final : public Rows {
 };
 
 }  // namespace
+
+std::optional<QString> LockHolder(const QString& path) {
+  const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return std::nullopt;
+  std::optional<QString> holder;
+  struct flock wanted {};
+  wanted.l_type = F_WRLCK;
+  wanted.l_whence = SEEK_SET;
+  if (::fcntl(descriptor, F_GETLK, &wanted) == 0 && wanted.l_type != F_UNLCK)
+    holder = QStringLiteral("process %1").arg(wanted.l_pid);
+  else if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    holder = QStringLiteral("a process");
+  ::close(descriptor);  // releases the probe's own lock, if it took one
+  return holder;
+}
 
 int AdoTypeOf(char paradoxType) {
   switch (static_cast<pdx::FieldType>(paradoxType)) {
@@ -195,7 +217,31 @@ std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QS
 }
 
 void ParadoxFolderDriver::drop(const QString& table) {
-  tableFile(table);
+  const QString file = tableFile(table);
+  // Nothing of the table is to change while another program has it open or
+  // its owner has made it read-only; said before anything is touched.
+  const QFileInfo info(file);
+  const QDir folder(folder_);
+  for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    const QFileInfo member(folder.filePath(name));
+    if (member.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) != 0) continue;
+    if (member.suffix().compare(QLatin1String("lck"), Qt::CaseInsensitive) == 0)
+      throw driverError(QStringLiteral("The table '%1' is in use by another program (its lock file %2 is in the "
+                                       "folder); close the table there and try again.")
+                            .arg(table, name));
+  }
+  for (const std::string& name : pdx::familyOf(files(), folder_.toStdString(), info.fileName().toStdString())) {
+    const QFileInfo member(folder.filePath(QString::fromStdString(name)));
+    constexpr auto Writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (!(member.permissions() & Writable))
+      throw driverError(QStringLiteral("The file '%1' of table '%2' is read-only; make it writable to change the "
+                                       "table.")
+                            .arg(member.fileName(), table));
+  }
+  if (const auto holder = LockHolder(file))
+    throw driverError(QStringLiteral("The table '%1' is in use by another program (%2 holds a lock on %3); close "
+                                     "the table there and try again.")
+                          .arg(table, *holder, info.fileName()));
   DroppedTables::mark(folder_, table);
   dropped_ << table;
 }

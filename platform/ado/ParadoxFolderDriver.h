@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace orl::ado {
 
 // The Paradox folder driver: reads the tables of one folder (the "Dbq=" of
@@ -17,7 +19,12 @@ namespace orl::ado {
 // A dropped table's files stand until the connection is closed, and are
 // removed then, unless an export into the folder has taken the table's place
 // in the meantime; a connection released without being closed leaves them.
-// So a write-back that fails after the drop never loses the table.
+// So a write-back that fails after the drop never loses the table. A table
+// another program holds (its T.lck lock file in the folder, or a lock on
+// T.db) or whose files are read-only is not dropped: the drop fails first.
+// Who holds an advisory lock (fcntl or flock) on the file; none when it is free.
+std::optional<QString> LockHolder(const QString& path);
+
 class ParadoxFolderDriver final : public Provider {
  public:
   static bool accepts(const QString& connectionString);

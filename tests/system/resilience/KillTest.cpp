@@ -1,0 +1,139 @@
+#include "platform/pdx/SafeReplace.h"
+#include "tests/support/DataAccessFixtures.h"
+#include "tests/support/TableFiles.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace orl::test {
+namespace {
+
+constexpr int Rows = 50000;
+
+// A 50,000-row table with a memo file: Id, an ASCII Name (so that both
+// cases are known without the program's own rules) and a note in one row
+// of ten.
+void writeKillTable(const QString& path) {
+  std::vector<std::vector<pdx::Value>> rows;
+  rows.reserve(Rows);
+  for (int r = 0; r < Rows; ++r) {
+    pdx::Value note = pdx::Null{};
+    if (r % 10 == 0) note = std::string("Note ") + std::to_string(r) + std::string(r % 40, 'x');
+    rows.push_back({std::int64_t{r}, std::string("Name ") + std::to_string(r % 300) + (r % 2 ? " smith" : " JONES"),
+                    note});
+  }
+  WriteTable(path, {{"Id", pdx::FieldType::Long, 4}, {"Name", pdx::FieldType::Alpha, 30}, {"Notes", pdx::FieldType::Memo, 20}},
+             rows);
+}
+
+std::vector<std::vector<QString>> comparableRows(const QString& path) {
+  std::vector<std::vector<QString>> rows;
+  for (const auto& row : ReadTable(path).rows) {
+    std::vector<QString> values;
+    for (const auto& value : row) values.push_back(Comparable(value));
+    rows.push_back(std::move(values));
+  }
+  return rows;
+}
+
+// The program started as a user would, killed at random moments of its runs.
+class KillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program = folders.programFolder() + QStringLiteral("/orlintide");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ORLINTIDE_PROGRAM), program));
+    QFile(program).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeKillTable(folders.path(QStringLiteral("KILL.db")));
+    environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
+  }
+
+  void start(QProcess& process, const char* caseWord) {
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, {QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                            QStringLiteral("KILL"), QStringLiteral("--field"), QStringLiteral("Name"),
+                            QStringLiteral("--case"), QLatin1String(caseWord)});
+    ASSERT_TRUE(process.waitForStarted());
+  }
+
+  // The table's own files, working files of a replacement left out.
+  std::map<QString, QByteArray> tableFiles() const {
+    auto files = folders.snapshot();
+    std::erase_if(files, [](const auto& entry) { return entry.first.startsWith(QLatin1Char('.')); });
+    return files;
+  }
+
+  DataFolders folders;
+  QString program;
+  QProcessEnvironment environment;
+};
+
+TEST_F(KillTest, AKilledRunLeavesTheOriginalOrTheCheckedNewTableAndTheNextRunSucceeds) {
+  const QString table = folders.path(QStringLiteral("KILL.db"));
+  // One whole run tells how long a run takes here.
+  QElapsedTimer timer;
+  timer.start();
+  {
+    QProcess whole;
+    start(whole, "lower");
+    ASSERT_TRUE(whole.waitForFinished(300000));
+    ASSERT_EQ(whole.exitCode(), 0) << whole.readAll().toStdString();
+  }
+  const qint64 runMilliseconds = timer.elapsed();
+
+  auto expected = comparableRows(table);
+  auto before = tableFiles();
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<qint64> delay(0, runMilliseconds);
+  int newTables = 0, originals = 0;
+  for (int kill = 0; kill < 100; ++kill) {
+    const bool upper = kill % 2 == 0;
+    QProcess process;
+    start(process, upper ? "upper" : "lower");
+    if (!process.waitForFinished(static_cast<int>(delay(random)))) {
+      ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+      process.waitForFinished(-1);
+    }
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    // What the next staging of the table does first.
+    pdx::PosixFileOps files;
+    pdx::FamilyReplacement::recover(files, folders.dataFolder().toStdString(), "KILL.db");
+    const auto after = tableFiles();
+    if (after == before) {
+      ++originals;
+      continue;
+    }
+    // Not the original: then the whole new table, the name changed and nothing else.
+    auto changed = expected;
+    for (auto& row : changed) row[1] = upper ? row[1].toUpper() : row[1].toLower();
+    ASSERT_EQ(comparableRows(table), changed);
+    ++newTables;
+    expected = std::move(changed);
+    before = after;
+  }
+  RecordProperty("kills_leaving_original", originals);
+  RecordProperty("kills_leaving_new_table", newTables);
+
+  QProcess next;
+  start(next, "upper");
+  ASSERT_TRUE(next.waitForFinished(300000));
+  EXPECT_EQ(next.exitCode(), 0) << next.readAll().toStdString();
+  for (auto& row : expected) row[1] = row[1].toUpper();
+  EXPECT_EQ(comparableRows(table), expected);
+  // No working file of an interrupted run is left beside the table.
+  EXPECT_EQ(folders.snapshot(), tableFiles());
+}
+
+}  // namespace
+}  // namespace orl::test
