@@ -46,14 +46,19 @@ class PhaseMarks final : public ado::StatementLog {
   void received(const QString&, const QString& statement) override {
     if (!loopStart && statement.startsWith(QStringLiteral("SELECT distinct "))) {
       loopStart = Clock::now();
+      stagingPeak = PeakMegabytes();
       return;
     }
     if (statement.startsWith(QStringLiteral("update ["))) {
       ++updates;
       return;
     }
-    if (loopStart && !writeBackStart) writeBackStart = Clock::now();
+    if (loopStart && !writeBackStart) {
+      writeBackStart = Clock::now();
+      loopPeak = PeakMegabytes();
+    }
   }
+  double stagingPeak = 0, loopPeak = 0;
   std::optional<Clock::time_point> loopStart, writeBackStart;
   int updates = 0;
 };
@@ -129,7 +134,9 @@ Figures MeasureRun(const QString& folder, const QString& table, const QString& f
           {QStringLiteral("writeback"), secondsBetween(*marks.writeBackStart, end)},
           {QStringLiteral("whole"), secondsBetween(start, end)},
           {QStringLiteral("updates"), marks.updates},
-          {QStringLiteral("peak"), PeakMegabytes()}};
+          {QStringLiteral("peak"), PeakMegabytes()},
+          {QStringLiteral("peak_staging"), marks.stagingPeak},
+          {QStringLiteral("peak_loop"), marks.loopPeak}};
 }
 
 QString FormatFigures(const Figures& figures) {

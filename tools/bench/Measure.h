@@ -20,7 +20,8 @@ Figures MeasureCopy(const QString& in, const QString& out);
 // scratch database of `programFolder`, and times its phases: staging (up to
 // the distinct-value query), the update loop (to the write-back's first
 // statement), the write-back with its check, and the whole run; "pauses"
-// is the time the mandated waits spent sleeping, all of it inside the loop.
+// is the time the mandated waits spent sleeping, all of it inside the loop;
+// "peak_staging" and "peak_loop" the peak memory at the end of those phases.
 Figures MeasureRun(const QString& folder, const QString& table, const QString& field, const QString& programFolder);
 
 // Figures as "name=value" lines, and back.

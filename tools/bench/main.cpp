@@ -92,6 +92,10 @@ void print(const std::vector<Result>& results) {
              fixed(r.run.at(QStringLiteral("whole")), 2), fixed(r.wholeAside() / r.copy.at(QStringLiteral("copy")), 1),
              fixed(r.run.at(QStringLiteral("peak")), 0)}));
   say(QStringLiteral("(\"x copy\" is the whole run, pauses aside, over the copy)\n"));
+  for (const Result& r : results)
+    say(QStringLiteral("%1 peak MB by the end of staging %2, of the loop %3, of the write-back %4\n")
+            .arg(QString::fromLatin1(r.workload.name), fixed(r.run.at(QStringLiteral("peak_staging")), 0),
+                 fixed(r.run.at(QStringLiteral("peak_loop")), 0), fixed(r.run.at(QStringLiteral("peak")), 0)));
 
   const auto find = [&](const char* name) -> const Result* {
     for (const Result& r : results)
