@@ -410,6 +410,27 @@ class MainWindowTest : public QObject {
     QVERIFY(!windows.main.runInProgress());
   }
 
+  void runWithEveryFieldSelectedChangesOnlyTheListsSelectedItem() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    test::Windows windows(harness);
+    StartOn(windows, harness, data);
+    const QStringList namesBefore = ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name"));
+    const QStringList citiesBefore = ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("City"));
+    QTreeWidget& fields = tree(windows.main, "ListView2");
+    clickRow(fields, 1);
+    clickButton(windows.main, "PushButton2");
+    QCOMPARE(fields.selectedItems().size(), 2);
+    clickButton(windows.main, "PushButton1");
+    QCOMPARE(harness.boxes.errorReports(), QStringList());
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Done.")});
+    QStringList upper;
+    for (const QString& city : citiesBefore) upper << city.toUpper();
+    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("City")), upper);
+    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name")), namesBefore);
+  }
+
   void runChangesTheSameNamedTableOfTheChosenEntryOnly() {
     test::WindowHarness harness;
     QVERIFY(MakeScratchDatabase(harness.programFolder));
