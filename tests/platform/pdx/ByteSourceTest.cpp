@@ -1,0 +1,52 @@
+// Reading a file piece by piece: every piece is the file's own bytes,
+// however it lies against the reader's windows.
+
+#include "platform/pdx/ByteSource.h"
+#include "platform/pdx/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace pdx = orl::pdx;
+
+TEST(FileSource, EveryPieceIsTheFilesOwnBytesWhereverItLies) {
+  const fs::path path = fs::temp_directory_path() / ("orlintide-bytes-" + std::to_string(::getpid()));
+  std::vector<std::uint8_t> bytes(3 * 4096 + 123);
+  std::mt19937 random(7);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  const auto source = pdx::openFileSource(path.string());
+  ASSERT_EQ(source->size(), bytes.size());
+
+  const auto expectPiece = [&](std::uint64_t offset, std::size_t count) {
+    std::vector<std::uint8_t> piece(count);
+    source->read(offset, piece);
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset)))
+        << count << " bytes at " << offset;
+  };
+  // Inside a window, across a window's end, whole windows, the short last
+  // window, and back to a window read before.
+  for (const auto& [offset, count] : std::vector<std::pair<std::uint64_t, std::size_t>>{
+           {0, 12}, {4090, 12}, {4096, 4096}, {8190, 4000}, {12288, 123}, {12400, 11}, {100, 1}, {0, bytes.size()}})
+    expectPiece(offset, count);
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t offset = random() % bytes.size();
+    expectPiece(offset, static_cast<std::size_t>(random() % std::min<std::uint64_t>(600, bytes.size() - offset)));
+  }
+
+  std::vector<std::uint8_t> tooFar(20);
+  EXPECT_THROW(source->read(bytes.size() - 10, tooFar), pdx::Error);
+  EXPECT_THROW(source->read(bytes.size() + 1, std::span<std::uint8_t>()), pdx::Error);
+  fs::remove(path);
+}
+
+}  // namespace
