@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -113,39 +114,98 @@ Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type
   return Value::text(text);
 }
 
-// The rows of a statement read one at a time, for a caller that does not
-// change the table while it reads.
-class StreamedRows final : public Rows {
+}  // namespace
+
+// The rows of a query, read from the database as the caller asks for them,
+// so that a large result never has to be in memory at once. Before its own
+// connection changes the database, the provider has the rows not yet read
+// taken in full (`readRest`): the caller goes on seeing the table as it was
+// when it opened them, as with a snapshot read in full at once.
+class QueryRows final : public Rows {
  public:
-  StreamedRows(sqlite3* db, const QByteArray& sql, const QString& shownAs, std::int64_t count)
-      : db_(db), prepared_(db, sql, shownAs), shownAs_(shownAs), count_(count) {
-    const int columnCount = sqlite3_column_count(prepared_.get());
+  QueryRows(sqlite3* db, std::unique_ptr<Prepared> prepared, const QString& shownAs, std::set<QueryRows*>* open)
+      : db_(db), prepared_(std::move(prepared)), shownAs_(shownAs), open_(open) {
+    sqlite3_stmt* statement = prepared_->get();
+    const int columnCount = sqlite3_column_count(statement);
     for (int c = 0; c < columnCount; ++c) {
-      const ScratchType* type = scratchTypeDeclaredAs(sqlite3_column_decltype(prepared_.get(), c));
+      const ScratchType* type = scratchTypeDeclaredAs(sqlite3_column_decltype(statement, c));
       types_.push_back(type);
-      columns_.push_back({QString::fromUtf8(sqlite3_column_name(prepared_.get(), c)), type ? type->adoType : 12});
+      columns_.push_back({QString::fromUtf8(sqlite3_column_name(statement, c)), type ? type->adoType : 12});
     }
+    if (open_) open_->insert(this);
   }
+  ~QueryRows() override {
+    if (open_) open_->erase(this);
+  }
+  QueryRows(const QueryRows&) = delete;
+  QueryRows& operator=(const QueryRows&) = delete;
+
   const std::vector<Column>& columns() const override { return columns_; }
   std::int64_t recordCount() override { return count_; }
   bool next(std::vector<Value>& row) override {
-    const int result = sqlite3_step(prepared_.get());
-    if (result == SQLITE_DONE) return false;
-    if (result != SQLITE_ROW) throw sqliteError(db_, shownAs_);
-    row.clear();
-    for (std::size_t c = 0; c < types_.size(); ++c)
-      row.push_back(valueOfColumn(prepared_.get(), static_cast<int>(c), types_[c]));
-    return true;
+    if (!taken_.empty()) {
+      row = std::move(taken_.front());
+      taken_.pop_front();
+      return true;
+    }
+    if (lostRest_) throw *lostRest_;
+    return step(row);
+  }
+
+  // Counts the rows by `counting`, a statement of the same connection
+  // begun after this one's first row was read, so both see the same table.
+  void countBy(const QByteArray& counting) {
+    std::vector<Value> first;
+    if (step(first)) taken_.push_back(std::move(first));
+    Prepared count(db_, counting, shownAs_);
+    if (sqlite3_step(count.get()) != SQLITE_ROW) throw sqliteError(db_, shownAs_);
+    count_ = sqlite3_column_int64(count.get(), 0);
+  }
+  // Takes every row there is and counts them.
+  void readRest() {
+    for (std::vector<Value> row; step(row);) taken_.push_back(std::move(row));
+    if (count_ < 0) count_ = static_cast<std::int64_t>(taken_.size());
+  }
+  // The provider is going away: what is left is read now; a failure to
+  // read it is raised when the caller reaches the rows it cost.
+  void detach() noexcept {
+    try {
+      readRest();
+    } catch (const Error& error) {
+      lostRest_ = error;
+    }
+    prepared_.reset();
+    open_ = nullptr;
   }
 
  private:
+  bool step(std::vector<Value>& row) {
+    if (!prepared_) return false;
+    const int result = sqlite3_step(prepared_->get());
+    if (result == SQLITE_DONE) {
+      prepared_.reset();
+      return false;
+    }
+    if (result != SQLITE_ROW) throw sqliteError(db_, shownAs_);
+    row.clear();
+    row.reserve(types_.size());
+    for (std::size_t c = 0; c < types_.size(); ++c)
+      row.push_back(valueOfColumn(prepared_->get(), static_cast<int>(c), types_[c]));
+    return true;
+  }
+
   sqlite3* db_;
-  Prepared prepared_;
+  std::unique_ptr<Prepared> prepared_;  // none once every row has been read
   QString shownAs_;
-  std::int64_t count_;
+  std::set<QueryRows*>* open_;
+  std::int64_t count_ = -1;
   std::vector<Column> columns_;
   std::vector<const ScratchType*> types_;
+  std::deque<std::vector<Value>> taken_;
+  std::optional<Error> lostRest_;
 };
+
+namespace {
 
 // The value list of the staging copy's INSERT: 'text' with doubled quotes,
 // NULL, or X'hex' for bytes, separated by a comma and blanks.
@@ -321,9 +381,9 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     // The scratch file is working space: durability gives way to speed here.
     runPlain(QStringLiteral("PRAGMA journal_mode=WAL"));
     runPlain(QStringLiteral("PRAGMA synchronous=OFF"));
-    // A page cache of 64 MB, so that a table of a million rows is not read
-    // again and again a page at a time from the file.
-    runPlain(QStringLiteral("PRAGMA cache_size=-65536"));
+    // A page cache of up to 192 MB, so that the updates to a table of a
+    // million rows, which reach its pages in no order, find them in memory.
+    runPlain(QStringLiteral("PRAGMA cache_size=-196608"));
   } catch (const Error& error) {
     sqlite3_close(db_);
     throw Error::provider(
@@ -350,6 +410,8 @@ ScratchDatabase::~ScratchDatabase() {
   } catch (const Error&) {
     // Nobody is left to tell; the scratch table is staged afresh next time.
   }
+  // Record sets still open keep what they would have read.
+  for (QueryRows* rows : openRows_) rows->detach();
   forgetPrepared();
   forgetUpdate();
   sqlite3_close(db_);
@@ -447,6 +509,7 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
                      "from \\[([^\\]]*)\\]$"),
       QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
 
+  readOpenRows();
   commitOthers();
   // The staging copy sends one insert a row and the run one update a value:
   // they are carried out in one transaction, committed before anything
@@ -493,39 +556,45 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
 }
 
 std::unique_ptr<Rows> ScratchDatabase::runPlain(const QString& sql) {
-  Prepared prepared(db_, sql.toUtf8(), sql);
-  sqlite3_stmt* statement = prepared.get();
-  const int columnCount = sqlite3_column_count(statement);
-  std::vector<Column> columns;
-  std::vector<const ScratchType*> types;
-  for (int c = 0; c < columnCount; ++c) {
-    const ScratchType* type = scratchTypeDeclaredAs(sqlite3_column_decltype(statement, c));
-    types.push_back(type);
-    columns.push_back({QString::fromUtf8(sqlite3_column_name(statement, c)), type ? type->adoType : 12});
+  const QByteArray utf8 = sql.toUtf8();
+  auto prepared = std::make_unique<Prepared>(db_, utf8, sql);
+  if (sqlite3_column_count(prepared->get()) == 0) {
+    for (int result; (result = sqlite3_step(prepared->get())) != SQLITE_DONE;)
+      if (result != SQLITE_ROW) throw sqliteError(db_, sql);
+    return nullptr;
   }
-  // Every cursor is a snapshot: the rows are read in full before the caller
-  // sees the first, so later updates on this connection cannot reach them.
-  std::vector<std::vector<Value>> rows;
-  for (;;) {
-    const int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE) break;
-    if (result != SQLITE_ROW) throw sqliteError(db_, sql);
-    std::vector<Value> row;
-    row.reserve(static_cast<std::size_t>(columnCount));
-    for (int c = 0; c < columnCount; ++c) row.push_back(valueOfColumn(statement, c, types[static_cast<std::size_t>(c)]));
-    rows.push_back(std::move(row));
-  }
-  if (columnCount == 0) return nullptr;
-  return std::make_unique<RowsInMemory>(std::move(columns), std::move(rows));
+  auto rows = std::make_unique<QueryRows>(db_, std::move(prepared), sql, &openRows_);
+  // A query can be counted by one around it; anything else that gives rows
+  // (a pragma, a statement with RETURNING) is carried out in full at once.
+  const QByteArray counting = "SELECT count(*) FROM (" + utf8 + ")";
+  sqlite3_stmt* probe = nullptr;
+  const bool countable =
+      sqlite3_prepare_v2(db_, counting.constData(), static_cast<int>(counting.size()), &probe, nullptr) == SQLITE_OK;
+  sqlite3_finalize(probe);
+  if (countable)
+    rows->countBy(counting);
+  else
+    rows->readRest();
+  return rows;
+}
+
+void ScratchDatabase::readOpenRows() {
+  for (QueryRows* rows : openRows_) rows->readRest();
 }
 
 void ScratchDatabase::indexColumnOf(const QString& statement) {
-  // The run sends one update a distinct value, each finding its rows by the
-  // field; an index on the field keeps that from reading the whole table.
+  // The run asks for a field's distinct values, then sends one update a
+  // value, each finding its rows by the field: an index on the field, made
+  // before the first, gives the values without sorting the table and keeps
+  // each update from reading the whole table.
   static const QRegularExpression update(QStringLiteral("^update \\[([^\\]]*)\\] set \\[([^\\]]*)\\]="),
                                          QRegularExpression::CaseInsensitiveOption);
-  const auto match = update.match(statement);
-  if (match.hasMatch()) indexColumn(match.captured(1), match.captured(2));
+  static const QRegularExpression distinct(QStringLiteral("^SELECT distinct `([^`]*)` FROM `([^`]*)`$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+  if (const auto match = update.match(statement); match.hasMatch())
+    indexColumn(match.captured(1), match.captured(2));
+  else if (const auto values = distinct.match(statement); values.hasMatch())
+    indexColumn(values.captured(2), values.captured(1));
 }
 
 void ScratchDatabase::indexColumn(const QString& table, const QString& field) {
@@ -652,15 +721,11 @@ void ScratchDatabase::insertRow(const QString& table, const QString& valueList) 
 std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count) {
   tableColumns(table);
   const QByteArray limit = " LIMIT " + QByteArray::number(count);
-  std::int64_t rows = 0;
-  {
-    const QByteArray sql = "SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")";
-    Prepared counting(db_, sql, QString::fromUtf8(sql));
-    if (sqlite3_step(counting.get()) != SQLITE_ROW) throw sqliteError(db_, QString::fromUtf8(sql));
-    rows = sqlite3_column_int64(counting.get(), 0);
-  }
   const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid" + limit;
-  return std::make_unique<StreamedRows>(db_, sql, QString::fromUtf8(sql), rows);
+  auto rows = std::make_unique<QueryRows>(db_, std::make_unique<Prepared>(db_, sql, QString::fromUtf8(sql)),
+                                          QString::fromUtf8(sql), nullptr);
+  rows->countBy("SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")");
+  return rows;
 }
 
 std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {

@@ -13,6 +13,8 @@ struct sqlite3_stmt;
 
 namespace orl::ado {
 
+class QueryRows;
+
 // The scratch database: an SQLite file that the program opens read-write
 // and never creates. It takes the statements of the staging copy, the run
 // and the write-back, and carries out the "Paradox 5.x" export itself.
@@ -69,7 +71,11 @@ class ScratchDatabase final : public Provider {
   void commitOthers();
   // Raises the failure of a statement that took the whole batch with it.
   void requireBatchKept(const QString& statement);
+  // Carries out one statement; a query's rows are read as they are asked for.
   std::unique_ptr<Rows> runPlain(const QString& sql);
+  // Takes in full the rows of every query still being read, before this
+  // connection changes what they would read.
+  void readOpenRows();
   void forgetPrepared();
 
   QString file_;
@@ -87,6 +93,7 @@ class ScratchDatabase final : public Provider {
   bool inBatch_ = false;
   QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;
+  std::set<QueryRows*> openRows_;
 };
 
 }  // namespace orl::ado

@@ -145,6 +145,46 @@ TEST_F(ScratchDatabaseTest, BatchedChangesAreSeenByEveryOtherConnectionAtOnce) {
   openedAfter.execute(QStringLiteral("DROP TABLE `T`"));
 }
 
+TEST_F(ScratchDatabaseTest, AnOpenRecordSetKeepsTheRowsAsTheyWereWhenItOpened) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`N` INT,`City` TEXT);"));
+  for (int n = 1; n <= 5; ++n)
+    connection.execute(QStringLiteral("INSERT INTO `T` VALUES('%1', 'c%1')").arg(n));
+  RecordSet records;
+  // No ordering: SQLite would sort every row at the first read, and the rows
+  // would then not be read from the table as the caller goes.
+  records.open(QStringLiteral("select City from T where N > 1"), connection, adOpenStatic, adLockOptimistic);
+  EXPECT_EQ(records.recordCount(), 4);
+  records.moveNext();
+  // The same connection changes rows read and rows not yet read, and adds one.
+  connection.execute(QStringLiteral("update [T] set [City]='X' where [City]='c2'"));
+  connection.execute(QStringLiteral("update [T] set [City]='Y' where [City]='c4'"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('6', 'c6')"));
+  QStringList cities;
+  for (; !records.eof(); records.moveNext()) cities << records.fields().item(0).value().toText();
+  EXPECT_EQ(cities, (QStringList{"c3", "c4", "c5"}));
+
+  RecordSet outliving;
+  outliving.open(QStringLiteral("select City from T where N > 0"), connection, adOpenStatic, adLockOptimistic);
+  connection.close();
+  cities.clear();
+  for (; !outliving.eof(); outliving.moveNext()) cities << outliving.fields().item(0).value().toText();
+  EXPECT_EQ(cities, (QStringList{"c1", "X", "c3", "Y", "c5", "c6"}));
+  EXPECT_EQ(outliving.recordCount(), 6);
+}
+
+TEST_F(ScratchDatabaseTest, StatementsThatAreNoQueriesGiveTheirRowsCounted) {
+  RecordSet pragma;
+  pragma.open(QStringLiteral("PRAGMA journal_mode"), connection, adOpenStatic, adLockOptimistic);
+  EXPECT_EQ(pragma.recordCount(), 1);
+  EXPECT_EQ(pragma.fields().item(0).value().toText(), QStringLiteral("wal"));
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`N` INT);"));
+  RecordSet returning;
+  returning.open(QStringLiteral("INSERT INTO T VALUES (1), (2) RETURNING N"), connection, adOpenStatic,
+                 adLockOptimistic);
+  EXPECT_EQ(returning.recordCount(), 2);
+  EXPECT_EQ(onlyRow(QStringLiteral("select count(*) from T"))[0], Value::int32(2));
+}
+
 TEST(ScratchDatabaseOpen, AMissingFileIsAnErrorNamingIt) {
   test::DataFolders folders;
   QFile::remove(folders.scratchFile());
