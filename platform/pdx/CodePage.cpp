@@ -45,6 +45,39 @@ char16_t rotate(char16_t unit) {
   }
 }
 
+// The character of well-formed UTF-8 at `at`, which is moved past it; none
+// for anything else (the converter then judges the whole text).
+std::optional<char32_t> nextCharacter(std::string_view utf8, std::size_t& at) {
+  const auto lead = static_cast<unsigned char>(utf8[at]);
+  if (lead < 0x80) {
+    ++at;
+    return lead;
+  }
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || at + length > utf8.size()) return std::nullopt;
+  char32_t character = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(utf8[at + i]);
+    if ((next & 0xC0) != 0x80) return std::nullopt;
+    character = (character << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not characters.
+  constexpr char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (character < Least[length] || character > 0x10FFFF || (character >= 0xD800 && character <= 0xDFFF))
+    return std::nullopt;
+  at += length;
+  return character;
+}
+
+// The one character a text holds; none when it holds none or several.
+std::optional<char32_t> singleCharacter(std::string_view utf8) {
+  if (utf8.empty()) return std::nullopt;
+  std::size_t at = 0;
+  const auto character = nextCharacter(utf8, at);
+  if (!character || at != utf8.size()) return std::nullopt;
+  return character;
+}
+
 }  // namespace
 
 void CodePage::Closer::operator()(UConverter* converter) const { ucnv_close(converter); }
@@ -64,9 +97,31 @@ CodePage::CodePage(int number) : number_(number) {
   ucnv_setFallback(converter, false);
   if (U_FAILURE(status)) throw Error("code page " + std::to_string(number) + " cannot be set up");
   if (ucnv_getMaxCharSize(converter) == 1) {
-    const auto probe = decode("\x1A");
+    const auto probe = decodeByConverter("\x1A");
     controlsRotated_ = probe && *probe == "\x1C";
+    for (int byte = 0; byte < 256; ++byte) {
+      const char one = static_cast<char>(byte);
+      auto text = decodeByConverter(std::string_view(&one, 1));
+      if (!text) continue;
+      const auto back = encodeByConverter(*text);
+      const auto character = singleCharacter(*text);
+      if (back && *back == std::string_view(&one, 1) && character) characterByte_.emplace(*character, one);
+      byteText_[static_cast<std::size_t>(byte)] = std::move(text);
+    }
+    singleByte_ = true;
+    asciiKept_ = true;
+    for (char32_t c = 0; c < 0x80; ++c) {
+      const auto byte = characterByte_.find(c);
+      asciiKept_ = asciiKept_ && byte != characterByte_.end() && byte->second == static_cast<char>(c);
+    }
   }
+}
+
+std::size_t CodePage::asciiRun(std::string_view text, std::size_t at) const {
+  if (!asciiKept_) return 0;
+  std::size_t end = at;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+  return end - at;
 }
 
 CodePage::~CodePage() = default;
@@ -74,6 +129,45 @@ CodePage::CodePage(CodePage&&) noexcept = default;
 CodePage& CodePage::operator=(CodePage&&) noexcept = default;
 
 std::optional<std::string> CodePage::decode(std::string_view bytes) const {
+  if (singleByte_) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+      if (const std::size_t run = asciiRun(bytes, at)) {
+        text.append(bytes.substr(at, run));
+        at += run;
+        continue;
+      }
+      const auto& piece = byteText_[static_cast<unsigned char>(bytes[at++])];
+      if (!piece) return decodeByConverter(bytes);
+      text += *piece;
+    }
+    return text;
+  }
+  return decodeByConverter(bytes);
+}
+
+std::optional<std::string> CodePage::encode(std::string_view utf8) const {
+  if (singleByte_) {
+    std::string bytes;
+    bytes.reserve(utf8.size());
+    for (std::size_t at = 0; at < utf8.size();) {
+      if (const std::size_t run = asciiRun(utf8, at)) {
+        bytes.append(utf8.substr(at, run));
+        at += run;
+        continue;
+      }
+      const auto character = nextCharacter(utf8, at);
+      const auto byte = character ? characterByte_.find(*character) : characterByte_.end();
+      if (byte == characterByte_.end()) return encodeByConverter(utf8);
+      bytes += byte->second;
+    }
+    return bytes;
+  }
+  return encodeByConverter(utf8);
+}
+
+std::optional<std::string> CodePage::decodeByConverter(std::string_view bytes) const {
   if (bytes.empty()) return std::string();
   UConverter* converter = converter_.get();
   ucnv_resetToUnicode(converter);
@@ -95,7 +189,7 @@ std::optional<std::string> CodePage::decode(std::string_view bytes) const {
   return utf8;
 }
 
-std::optional<std::string> CodePage::encode(std::string_view utf8) const {
+std::optional<std::string> CodePage::encodeByConverter(std::string_view utf8) const {
   if (utf8.empty()) return std::string();
   std::vector<char16_t> units(utf8.size() + 1);
   int32_t unitCount = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -69,6 +70,33 @@ TEST(CodePage, RefusesWhatItCannotHoldInsteadOfSubstituting) {
   EXPECT_FALSE(CodePage(936).decode("\x81\x20"));              // a lead byte with a wrong trail
   EXPECT_EQ(CodePage(1252).encode(""), "");
   EXPECT_EQ(CodePage(936).decode(""), "");
+}
+
+TEST(CodePage, LongTextsOfSingleByteCodePagesGoBothWaysByteForByte) {
+  std::mt19937 random(11);
+  for (int number : {437, 850, 852, 865, 866, 1250, 1251, 1252}) {
+    SCOPED_TRACE(number);
+    const CodePage codePage(number);
+    for (int round = 0; round < 200; ++round) {
+      std::string bytes;
+      std::string text;
+      for (int i = 0; i < 40; ++i) {
+        const std::string one(1, static_cast<char>(random() % 255 + 1));
+        const auto piece = codePage.decode(one);
+        if (!piece) continue;
+        bytes += one;
+        text += *piece;
+      }
+      EXPECT_EQ(codePage.decode(bytes), text);
+      EXPECT_EQ(codePage.encode(text), bytes);
+      // One character the page cannot hold, or one ill-formed sequence, and
+      // the whole text is refused.
+      EXPECT_FALSE(codePage.encode(text + "\xF0\x9F\x98\x80"));
+      EXPECT_FALSE(codePage.encode("\xC0\x80" + text));   // an overlong NUL
+      EXPECT_FALSE(codePage.encode(text + "\xED\xA0\x80"));  // a lone surrogate
+      EXPECT_FALSE(codePage.encode(text + "\xC3"));
+    }
+  }
 }
 
 TEST(CodePage, AnUnknownCodePageIsAnError) {
