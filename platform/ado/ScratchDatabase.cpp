@@ -215,11 +215,9 @@ struct Literal {
   QByteArray blob;
 };
 
-std::vector<Literal> parseValueList(const QString& list, const QString& statement) {
-  std::vector<Literal> literals;
-  const auto malformed = [&] {
-    return Error::provider(QStringLiteral("Syntax error in INSERT INTO statement: %1").arg(statement));
-  };
+// Reads the value list into `literals`; false when it is not one.
+bool parseValueList(QStringView list, std::vector<Literal>& literals) {
+  literals.clear();
   qsizetype at = 0;
   const qsizetype size = list.size();
   for (;;) {
@@ -230,36 +228,35 @@ std::vector<Literal> parseValueList(const QString& list, const QString& statemen
     } else if (at + 1 < size && (list[at] == QLatin1Char('X') || list[at] == QLatin1Char('x')) &&
                list[at + 1] == QLatin1Char('\'')) {
       const qsizetype end = list.indexOf(QLatin1Char('\''), at + 2);
-      if (end < 0) throw malformed();
+      if (end < 0) return false;
       const QByteArray hex = list.mid(at + 2, end - at - 2).toLatin1();
       // Checked by hand: a pattern would run out of stack on a large blob.
       if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
-        throw malformed();
+        return false;
       literals.push_back({Literal::Blob, {}, QByteArray::fromHex(hex)});
       at = end + 1;
     } else if (at < size && list[at] == QLatin1Char('\'')) {
+      // Taken a stretch between quotes at a time; a doubled quote is one.
       QString text;
-      ++at;
-      for (;;) {
-        if (at >= size) throw malformed();
-        if (list[at] == QLatin1Char('\'')) {
-          if (at + 1 < size && list[at + 1] == QLatin1Char('\'')) {
-            text += QLatin1Char('\'');
-            at += 2;
-            continue;
-          }
-          ++at;
-          break;
+      for (qsizetype from = at + 1;;) {
+        const qsizetype quote = list.indexOf(QLatin1Char('\''), from);
+        if (quote < 0) return false;
+        text += list.mid(from, quote - from);
+        if (quote + 1 < size && list[quote + 1] == QLatin1Char('\'')) {
+          text += QLatin1Char('\'');
+          from = quote + 2;
+          continue;
         }
-        text += list[at++];
+        at = quote + 1;
+        break;
       }
-      literals.push_back({Literal::Text, text, {}});
+      literals.push_back({Literal::Text, std::move(text), {}});
     } else {
-      throw malformed();
+      return false;
     }
     while (at < size && list[at] == QLatin1Char(' ')) ++at;
-    if (at == size) return literals;
-    if (list[at] != QLatin1Char(',')) throw malformed();
+    if (at == size) return true;
+    if (list[at] != QLatin1Char(',')) return false;
     ++at;
   }
 }
@@ -497,7 +494,7 @@ void ScratchDatabase::forgetPrepared() {
   sqlite3_finalize(insert_);
   insert_ = nullptr;
   insertTable_.clear();
-  insertTypes_.clear();
+  insertNumbers_.clear();
   insertNames_.clear();
 }
 
@@ -522,8 +519,8 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
     if (close >= 0 && QStringView(statement).mid(close).startsWith(QLatin1String("` VALUES("))) {
       beginBatch();
       const qsizetype values = close + 9;
-      insertRow(statement.mid(InsertStart.size(), close - InsertStart.size()),
-                statement.mid(values, statement.size() - 1 - values));
+      insertRow(statement, QStringView(statement).mid(InsertStart.size(), close - InsertStart.size()),
+                QStringView(statement).mid(values, statement.size() - 1 - values));
       return nullptr;
     }
   }
@@ -656,47 +653,51 @@ std::vector<ScratchColumn> ScratchDatabase::tableColumns(const QString& table) {
   return columns;
 }
 
-void ScratchDatabase::insertRow(const QString& table, const QString& valueList) {
-  const QString shown = QStringLiteral("INSERT INTO `%1` VALUES(%2)").arg(table, valueList);
+void ScratchDatabase::insertRow(const QString& statement, QStringView table, QStringView valueList) {
   if (!insert_ || insertTable_ != table) {
     forgetPrepared();
-    const auto columns = tableColumns(table);
-    QByteArray sql = "INSERT INTO " + quoted(table) + " VALUES(";
+    const auto columns = tableColumns(table.toString());
+    QByteArray sql = "INSERT INTO " + quoted(table.toString()) + " VALUES(";
     for (std::size_t c = 0; c < columns.size(); ++c) {
       sql += c ? ",?" : "?";
-      insertTypes_.push_back(columns[c].scratchType);
+      const QString& type = columns[c].scratchType;
+      insertNumbers_.push_back(type == QLatin1String("INT")     ? ColumnNumbers::Whole
+                               : type == QLatin1String("FLOAT") ? ColumnNumbers::Real
+                                                                : ColumnNumbers::None);
       insertNames_.push_back(columns[c].name);
     }
     sql += ")";
-    const QByteArray utf8 = sql;
-    if (sqlite3_prepare_v2(db_, utf8.constData(), static_cast<int>(utf8.size()), &insert_, nullptr) != SQLITE_OK)
-      throw sqliteError(db_, shown);
-    insertTable_ = table;
+    if (sqlite3_prepare_v2(db_, sql.constData(), static_cast<int>(sql.size()), &insert_, nullptr) != SQLITE_OK)
+      throw sqliteError(db_, statement);
+    insertTable_ = table.toString();
   }
-  const std::vector<Literal> literals = parseValueList(valueList, shown);
-  if (literals.size() != insertTypes_.size())
-    throw Error::provider(QStringLiteral("Number of query values and destination fields are not the same. (%1)").arg(shown));
+  std::vector<Literal> literals;
+  literals.reserve(insertNumbers_.size());
+  if (!parseValueList(valueList, literals))
+    throw Error::provider(QStringLiteral("Syntax error in INSERT INTO statement: %1").arg(statement));
+  if (literals.size() != insertNumbers_.size())
+    throw Error::provider(
+        QStringLiteral("Number of query values and destination fields are not the same. (%1)").arg(statement));
   sqlite3_reset(insert_);
   sqlite3_clear_bindings(insert_);
-  std::vector<QByteArray> texts(literals.size());
   for (std::size_t c = 0; c < literals.size(); ++c) {
     const int slot = static_cast<int>(c) + 1;
     const Literal& literal = literals[c];
     if (literal.kind == Literal::Null) continue;
     if (literal.kind == Literal::Blob) {
       sqlite3_bind_blob64(insert_, slot, literal.blob.constData(), static_cast<sqlite3_uint64>(literal.blob.size()),
-                          SQLITE_TRANSIENT);
+                          SQLITE_STATIC);
       continue;
     }
-    const QString& type = insertTypes_[c];
-    if (type == QLatin1String("INT") || type == QLatin1String("FLOAT")) {
-      // A number is stored as one only when its text is that number's own standard form.
-      if (type == QLatin1String("INT")) {
-        if (const auto whole = ParseInteger(literal.text); whole && QString::number(*whole) == literal.text) {
-          sqlite3_bind_int64(insert_, slot, *whole);
-          continue;
-        }
+    const ColumnNumbers numbers = insertNumbers_[c];
+    // A number is stored as one only when its text is that number's own standard form.
+    if (numbers == ColumnNumbers::Whole) {
+      if (const auto whole = ParseInteger(literal.text); whole && QString::number(*whole) == literal.text) {
+        sqlite3_bind_int64(insert_, slot, *whole);
+        continue;
       }
+    }
+    if (numbers != ColumnNumbers::None) {
       if (const auto real = ParseDouble(literal.text); real && DoubleText(*real) == literal.text) {
         if (std::isnan(*real))
           throw Error::provider(QStringLiteral("The value %1 of field %2 cannot be kept unchanged in the scratch "
@@ -706,15 +707,15 @@ void ScratchDatabase::insertRow(const QString& table, const QString& valueList) 
         continue;
       }
     }
-    texts[c] = literal.text.toUtf8();
-    sqlite3_bind_text64(insert_, slot, texts[c].constData(), static_cast<sqlite3_uint64>(texts[c].size()),
-                        SQLITE_STATIC, SQLITE_UTF8);
+    // The literals outlive the step, so SQLite need not copy the text.
+    sqlite3_bind_text16(insert_, slot, literal.text.utf16(), static_cast<int>(literal.text.size() * 2),
+                        SQLITE_STATIC);
   }
   const int result = sqlite3_step(insert_);
   sqlite3_reset(insert_);
   if (result != SQLITE_DONE) {
-    requireBatchKept(shown);
-    throw sqliteError(db_, shown);
+    requireBatchKept(statement);
+    throw sqliteError(db_, statement);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "platform/ado/Provider.h"
 
 #include <QString>
+#include <QStringView>
 
 #include <set>
 
@@ -58,7 +59,8 @@ class ScratchDatabase final : public Provider {
 
  private:
   void createTable(const QString& table, const QString& columnList);
-  void insertRow(const QString& table, const QString& valueList);
+  // Carries out `statement`, an insert of the value list into the table.
+  void insertRow(const QString& statement, QStringView table, QStringView valueList);
   void exportTable(std::int64_t count, const QString& folder, const QString& fileName, const QString& table);
   void indexColumnOf(const QString& statement);
   void indexColumn(const QString& table, const QString& field);
@@ -84,7 +86,9 @@ class ScratchDatabase final : public Provider {
   sqlite3* db_ = nullptr;
   QString insertTable_;
   sqlite3_stmt* insert_ = nullptr;
-  std::vector<QString> insertTypes_;
+  // Which of the insert's columns take numbers, from their standard form only.
+  enum class ColumnNumbers : std::uint8_t { None, Whole, Real };
+  std::vector<ColumnNumbers> insertNumbers_;
   std::vector<QString> insertNames_;
   std::set<std::pair<QString, QString>> indexed_;
   QString updateTable_, updateField_;

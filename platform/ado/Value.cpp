@@ -2,7 +2,6 @@
 
 #include "platform/common/Error.h"
 
-#include <QRegularExpression>
 
 #include <bit>
 #include <charconv>
@@ -112,9 +111,69 @@ QString Value::toText() const {
 
 bool operator==(const Value& a, const Value& b) { return a.content_ == b.content_; }
 
+namespace {
+
+// The forms below are read by hand: they are tried on every value a table
+// holds, and a pattern match costs many times more.
+bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+// Moves `at` past the digits there; how many there were.
+qsizetype skipDigits(QStringView text, qsizetype& at) {
+  const qsizetype from = at;
+  while (at < text.size() && isDigit(text[at])) ++at;
+  return at - from;
+}
+
+bool skip(QStringView text, qsizetype& at, QChar c) {
+  if (at >= text.size() || text[at] != c) return false;
+  ++at;
+  return true;
+}
+
+// Exactly `count` digits at `at`, as a number; `at` is moved past them.
+std::optional<int> fixedDigits(QStringView text, qsizetype& at, int count) {
+  if (at + count > text.size()) return std::nullopt;
+  int number = 0;
+  for (int i = 0; i < count; ++i, ++at) {
+    if (!isDigit(text[at])) return std::nullopt;
+    number = number * 10 + (text[at].unicode() - '0');
+  }
+  return number;
+}
+
+// -?[0-9]+ or, with `fraction`, -?[0-9]+(\.[0-9]+)?
+bool isPlainNumber(QStringView text, bool fraction) {
+  qsizetype at = 0;
+  skip(text, at, QLatin1Char('-'));
+  if (skipDigits(text, at) == 0) return false;
+  if (fraction && skip(text, at, QLatin1Char('.')) && skipDigits(text, at) == 0) return false;
+  return at == text.size();
+}
+
+// What to_chars writes: an optional sign, digits with an optional point,
+// an optional exponent; or inf and nan.
+bool isDoubleText(QStringView text) {
+  qsizetype at = 0;
+  skip(text, at, QLatin1Char('-'));
+  const QStringView rest = text.mid(at);
+  if (rest == QLatin1String("inf") || rest == QLatin1String("nan")) return true;
+  const qsizetype whole = skipDigits(text, at);
+  if (skip(text, at, QLatin1Char('.'))) {
+    if (skipDigits(text, at) == 0 && whole == 0) return false;
+  } else if (whole == 0) {
+    return false;
+  }
+  if (skip(text, at, QLatin1Char('e')) || skip(text, at, QLatin1Char('E'))) {
+    if (!skip(text, at, QLatin1Char('-'))) skip(text, at, QLatin1Char('+'));
+    if (skipDigits(text, at) == 0) return false;
+  }
+  return at == text.size();
+}
+
+}  // namespace
+
 std::optional<std::int64_t> ParseInteger(const QString& text) {
-  static const QRegularExpression form(QStringLiteral("^-?[0-9]+$"));
-  if (!form.match(text).hasMatch()) return std::nullopt;
+  if (!isPlainNumber(text, false)) return std::nullopt;
   const QByteArray digits = text.toLatin1();
   std::int64_t number = 0;
   const auto result = std::from_chars(digits.constData(), digits.constData() + digits.size(), number);
@@ -123,11 +182,7 @@ std::optional<std::int64_t> ParseInteger(const QString& text) {
 }
 
 std::optional<double> ParseDouble(const QString& text) {
-  // What to_chars writes: an optional sign, digits with an optional point,
-  // an optional exponent; or inf and nan.
-  static const QRegularExpression form(
-      QStringLiteral("^-?(([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?|inf|nan)$"));
-  if (!form.match(text).hasMatch()) return std::nullopt;
+  if (!isDoubleText(text)) return std::nullopt;
   const QByteArray chars = text.toLatin1();
   double number = 0;
   const auto result = std::from_chars(chars.constData(), chars.constData() + chars.size(), number);
@@ -136,32 +191,40 @@ std::optional<double> ParseDouble(const QString& text) {
 }
 
 std::optional<pdx::Decimal> ParseDecimal(const QString& text) {
-  static const QRegularExpression form(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
-  if (!form.match(text).hasMatch()) return std::nullopt;
+  if (!isPlainNumber(text, true)) return std::nullopt;
   return pdx::Decimal{text.toStdString()};
 }
 
 std::optional<pdx::Date> ParseDate(const QString& text) {
-  static const QRegularExpression form(QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})$"));
-  const auto match = form.match(text);
-  if (!match.hasMatch()) return std::nullopt;
-  const pdx::Date date{match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt()};
+  // yyyy-mm-dd
+  qsizetype at = 0;
+  const auto year = fixedDigits(text, at, 4);
+  if (!year || !skip(text, at, QLatin1Char('-'))) return std::nullopt;
+  const auto month = fixedDigits(text, at, 2);
+  if (!month || !skip(text, at, QLatin1Char('-'))) return std::nullopt;
+  const auto day = fixedDigits(text, at, 2);
+  if (!day || at != text.size()) return std::nullopt;
+  const pdx::Date date{*year, *month, *day};
   if (!isRealDate(date.year, date.month, date.day)) return std::nullopt;
   return date;
 }
 
 std::optional<pdx::TimeOfDay> ParseTime(const QString& text) {
-  static const QRegularExpression form(QStringLiteral("^([0-9]{2}):([0-9]{2}):([0-9]{2})(\\.([0-9]{3}))?$"));
-  const auto match = form.match(text);
-  if (!match.hasMatch()) return std::nullopt;
-  const int hours = match.captured(1).toInt();
-  const int minutes = match.captured(2).toInt();
-  const int seconds = match.captured(3).toInt();
-  const int milliseconds = match.captured(5).isEmpty() ? 0 : match.captured(5).toInt();
-  if (hours > 23 || minutes > 59 || seconds > 59) return std::nullopt;
+  // hh:mm:ss or hh:mm:ss.mmm
+  qsizetype at = 0;
+  const auto hours = fixedDigits(text, at, 2);
+  if (!hours || !skip(text, at, QLatin1Char(':'))) return std::nullopt;
+  const auto minutes = fixedDigits(text, at, 2);
+  if (!minutes || !skip(text, at, QLatin1Char(':'))) return std::nullopt;
+  const auto seconds = fixedDigits(text, at, 2);
+  if (!seconds) return std::nullopt;
+  std::optional<int> milliseconds;
+  if (skip(text, at, QLatin1Char('.')) && !(milliseconds = fixedDigits(text, at, 3))) return std::nullopt;
+  if (at != text.size()) return std::nullopt;
+  if (*hours > 23 || *minutes > 59 || *seconds > 59) return std::nullopt;
   // A time written with ".000" would not read back into the same text.
-  if (!match.captured(5).isEmpty() && milliseconds == 0) return std::nullopt;
-  return pdx::TimeOfDay{((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds};
+  if (milliseconds && *milliseconds == 0) return std::nullopt;
+  return pdx::TimeOfDay{((*hours * 60 + *minutes) * 60 + *seconds) * 1000 + milliseconds.value_or(0)};
 }
 
 std::optional<pdx::Timestamp> ParseTimestamp(const QString& text) {

@@ -53,6 +53,21 @@ TEST(ValueText, ReadersRefuseWhatIsNotExactlyTheirForm) {
   EXPECT_FALSE(ParseInteger(QStringLiteral("99999999999999999999")));
   EXPECT_FALSE(ParseDouble(QStringLiteral("1,5")));
   EXPECT_FALSE(ParseDecimal(QStringLiteral("1.")));
+  for (const char* notWhole : {"", "-", "+1", " 1", "1 ", "--1", "1-", "\xEF\xBC\x91"})  // the last a full-width 1
+    EXPECT_FALSE(ParseInteger(QString::fromUtf8(notWhole))) << notWhole;
+  for (const char* notNumber : {"", ".", "-.", "1e", "1e+", "e5", "Infinity", "NaN", "1.5.", "0x10", "1e5 "})
+    EXPECT_FALSE(ParseDouble(QString::fromUtf8(notNumber))) << notNumber;
+  for (const char* number : {".5", "5.", "-0", "1e+5", "2E-3", "-inf", "nan"})
+    EXPECT_TRUE(ParseDouble(QString::fromUtf8(number))) << number;
+  EXPECT_FALSE(ParseDecimal(QStringLiteral("-.5")));
+  EXPECT_FALSE(ParseDecimal(QStringLiteral("1e3")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("2021-02-28 ")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("2021/02/28")));
+  EXPECT_FALSE(ParseTime(QStringLiteral("10:00:00.5")));
+  EXPECT_FALSE(ParseTime(QStringLiteral("10:00:00.")));
+  EXPECT_FALSE(ParseTime(QStringLiteral("10:60:00")));
+  EXPECT_FALSE(ParseTimestamp(QStringLiteral("2021-02-28  10:00:00")));
+  EXPECT_EQ(ParseTime(QStringLiteral("23:59:59.999")), pdx::TimeOfDay{86399999});
 }
 
 TEST(ValueEquality, ComparesKindAndValue) {
