@@ -15,6 +15,7 @@ class QtEventPump final : public EventPump {
 
  private:
   QElapsedTimer sinceEvents_;
+  unsigned calls_ = 0;
 };
 
 }  // namespace orl::ui

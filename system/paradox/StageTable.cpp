@@ -3,11 +3,19 @@
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
+#include <algorithm>
+
 namespace orl::Paradox {
 
 namespace {
 
-QString doubledQuotes(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
+void appendDoubledQuotes(QString& statement, const QString& text) {
+  if (!text.contains(QLatin1Char('\''))) {
+    statement += text;
+    return;
+  }
+  statement += QString(text).replace(QLatin1Char('\''), QStringLiteral("''"));
+}
 
 // Appends one value of the INSERT's value list the way the statement
 // expects it: after the opening quote already written.
@@ -26,7 +34,8 @@ void appendValue(QString& statement, const ado::Value& value) {
   }
   const QString text = value.kind() == ado::Value::Kind::Bytes ? QString() : value.toText();
   if (!text.isEmpty()) {
-    statement += doubledQuotes(text) + QStringLiteral("', '");
+    appendDoubledQuotes(statement, text);
+    statement += QStringLiteral("', '");
   } else {
     statement.chop(1);
     statement += QStringLiteral("NULL, '");
@@ -69,15 +78,20 @@ void StageTable(const QString& table, const DataAccess& access) {
 
     const int rowCount = records.recordCount();
     const ado::Value empty = ado::Value::text(QString());
+    qsizetype longestStatement = 0;
     for (int r = 0; r < rowCount; ++r) {
       access.pump.pumpOnce();
-      QString statement = QStringLiteral("INSERT INTO `") + table + QStringLiteral("` VALUES('");
+      // Room for the longest statement so far, so that it is not grown piece by piece.
+      QString statement;
+      statement.reserve(longestStatement);
+      statement += QStringLiteral("INSERT INTO `") + table + QStringLiteral("` VALUES('");
       for (int j = 0; j < fieldCount; ++j) {
         access.pump.pumpOnce();
         appendValue(statement, Main::NullToDefault(records.fields().item(j).value(), empty));
       }
       statement.chop(3);
       statement += QLatin1Char(')');
+      longestStatement = std::max(longestStatement, statement.size());
       scratch.execute(statement);
       records.moveNext();
     }
