@@ -27,15 +27,22 @@ const QString Prefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;");
 // The scratch types and what the column is declared as in SQLite, so that
 // its affinity is TEXT or BLOB: neither ever converts a value. Numbers
 // become numbers only in insertRow, from their exact standard form.
+// What a text stored in a column stands for.
+enum class StoredText { Text, Decimal, Moment };
 struct ScratchType {
   const char* name;
   const char* declared;
   int adoType;
+  StoredText text;
 };
 constexpr ScratchType ScratchTypes[] = {
-    {"TEXT", "TEXT", 202},           {"MEMO", "MEMO TEXT", 203},        {"INT", "WHOLE BLOB", 3},
-    {"FLOAT", "FLOAT BLOB", 5},           {"DECIMAL", "DECIMAL TEXT", 131},  {"DATETIME", "DATETIME TEXT", 7},
-    {"OLEOBJECT", "OLEOBJECT BLOB", 205},
+    {"TEXT", "TEXT", 202, StoredText::Text},
+    {"MEMO", "MEMO TEXT", 203, StoredText::Text},
+    {"INT", "WHOLE BLOB", 3, StoredText::Text},
+    {"FLOAT", "FLOAT BLOB", 5, StoredText::Text},
+    {"DECIMAL", "DECIMAL TEXT", 131, StoredText::Decimal},
+    {"DATETIME", "DATETIME TEXT", 7, StoredText::Moment},
+    {"OLEOBJECT", "OLEOBJECT BLOB", 205, StoredText::Text},
 };
 
 const ScratchType* scratchTypeNamed(const QString& name) {
@@ -104,9 +111,9 @@ Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type
   }
   const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
                                          sqlite3_column_bytes(statement, column));
-  if (type && qstrcmp(type->name, "DECIMAL") == 0) {
+  if (type && type->text == StoredText::Decimal) {
     if (const auto decimal = ParseDecimal(text)) return Value::decimal(*decimal);
-  } else if (type && qstrcmp(type->name, "DATETIME") == 0) {
+  } else if (type && type->text == StoredText::Moment) {
     if (const auto moment = ParseTimestamp(text)) return Value::timestamp(*moment);
     if (const auto date = ParseDate(text)) return Value::date(*date);
     if (const auto time = ParseTime(text)) return Value::time(*time);

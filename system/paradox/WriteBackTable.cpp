@@ -8,6 +8,12 @@
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
+#include <QHash>
+
+#include <cstring>
+#include <optional>
+#include <utility>
+
 namespace orl::Paradox {
 
 namespace {
@@ -51,20 +57,54 @@ QString shown(const ado::Value& value) {
   return QLatin1Char('"') + (text.size() > 60 ? text.left(60) + QStringLiteral("...") : text) + QLatin1Char('"');
 }
 
-bool changedAsExpected(const ado::Value& before, const ado::Value& after, const FieldChange& change) {
+// The transform of each value and of its result, kept for the values met
+// so far: a field of a million rows holds far fewer distinct values, and a
+// transform costs more than finding it again. Forgotten when too many.
+class ExpectedTexts {
+ public:
+  explicit ExpectedTexts(const FieldChange& change) : change_(change) {}
+  // The transform once and twice; none when the transform fails.
+  const std::optional<std::pair<QString, QString>>& of(const QString& before) {
+    constexpr qsizetype MostKept = 100000;
+    if (const auto found = known_.constFind(before); found != known_.constEnd()) return *found;
+    if (known_.size() >= MostKept) known_.clear();
+    std::optional<std::pair<QString, QString>> expected;
+    try {
+      QString once = change_.transform(before);
+      QString twice = change_.transform(once);
+      expected.emplace(std::move(once), std::move(twice));
+    } catch (const Error&) {
+    }
+    return *known_.insert(before, std::move(expected));
+  }
+
+ private:
+  const FieldChange& change_;
+  QHash<QString, std::optional<std::pair<QString, QString>>> known_;
+};
+
+bool changedAsExpected(const ado::Value& before, const ado::Value& after, const FieldChange& change,
+                       ExpectedTexts& expected) {
   const QString beforeText = before.kind() == ado::Value::Kind::Bytes ? QString() : before.toText();
   const bool mayBeLeftAlone =
       change.anyValueMayBeLeftAlone || before.kind() == ado::Value::Kind::Bytes ||
       change.valuesLeftAlone.contains(beforeText);
   if (mayBeLeftAlone && sameValue(before, after)) return true;
   if (before.kind() == ado::Value::Kind::Bytes) return false;
-  try {
-    const QString once = change.transform(beforeText);
-    // A later update may have reached rows that an earlier one had changed.
-    return matchesText(after, once) || matchesText(after, change.transform(once));
-  } catch (const Error&) {
-    return false;
+  const auto& texts = expected.of(beforeText);
+  // A later update may have reached rows that an earlier one had changed.
+  return texts && (matchesText(after, texts->first) || matchesText(after, texts->second));
+}
+
+// Whether two values read from the tables are one and the same, which
+// spares most fields their comparison as data-access values. Doubles
+// must match bit for bit: -0 and 0 compare equal but read differently.
+bool identical(const pdx::Value& a, const pdx::Value& b) {
+  if (const auto* number = std::get_if<double>(&a)) {
+    const auto* other = std::get_if<double>(&b);
+    return other && std::memcmp(number, other, sizeof(double)) == 0;
   }
+  return a == b;
 }
 
 pdx::Table openTable(const QString& path) {
@@ -98,6 +138,8 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
     if (change && QString::fromStdString(before.fields()[f].name).compare(change->field, Qt::CaseInsensitive) == 0)
       changed = f;
   }
+  std::optional<ExpectedTexts> expected;
+  if (change) expected.emplace(*change);
   const pdx::CodePage beforePage(before.header().textCodePage());
   const pdx::CodePage afterPage(after.header().textCodePage());
   try {
@@ -114,9 +156,11 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
                        .arg(hasNew ? QStringLiteral("more") : QStringLiteral("fewer"))
                        .arg(r));
       for (std::size_t f = 0; f < oldRow.size(); ++f) {
+        const bool isChanged = changed && f == *changed;
+        if (!isChanged && identical(oldRow[f], newRow[f])) continue;
         const ado::Value was = ado::FromParadox(oldRow[f], before.fields()[f].type, beforePage);
         const ado::Value is = ado::FromParadox(newRow[f], after.fields()[f].type, afterPage);
-        const bool right = changed && f == *changed ? changedAsExpected(was, is, *change) : sameValue(was, is);
+        const bool right = isChanged ? changedAsExpected(was, is, *change, *expected) : sameValue(was, is);
         if (!right)
           throw fail(QStringLiteral("in row %1, field \"%2\" reads back as %3 where it was %4")
                          .arg(r)
