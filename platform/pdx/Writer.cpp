@@ -1,5 +1,7 @@
 #include "platform/pdx/Writer.h"
 
+#include "platform/pdx/Header.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -78,21 +80,8 @@ bool isText(FieldType type) {
   return type == FieldType::Alpha || type == FieldType::Memo;
 }
 
-std::size_t storedSize(const Field& field) {
-  switch (field.type) {
-    case FieldType::Short: return 2;
-    case FieldType::Date:
-    case FieldType::Long:
-    case FieldType::Time:
-    case FieldType::Autoincrement: return 4;
-    case FieldType::Money:
-    case FieldType::Number:
-    case FieldType::Timestamp: return 8;
-    case FieldType::Logical: return 1;
-    case FieldType::Bcd: return 17;
-    default: return static_cast<std::size_t>(field.size);
-  }
-}
+// The bytes a field takes in a record, as the reader counts them.
+std::size_t storedSize(const Field& field) { return static_cast<std::size_t>(detail::storedWidth(field)); }
 
 void putLe16(std::uint8_t* at, std::uint32_t value) {
   at[0] = static_cast<std::uint8_t>(value);
