@@ -142,10 +142,11 @@ namespace {
 }  // namespace
 
 pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
-  const QString name = QString::fromStdString(field.name);
   if (value.isNull()) return pdx::Null{};
   if (isEmptyText(value)) return pdx::Null{};
-  const auto wrong = [&] { return cannotKeep(name, value, QStringLiteral("it is not a value of the field's type")); };
+  // The field's name is made text only for a message: this runs for every value.
+  const auto name = [&] { return QString::fromStdString(field.name); };
+  const auto wrong = [&] { return cannotKeep(name(), value, QStringLiteral("it is not a value of the field's type")); };
   switch (field.type) {
     case FieldType::Alpha:
     case FieldType::Memo:
@@ -168,7 +169,7 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
         case Value::Kind::Decimal: {
           const auto whole = ParseInteger(value.toText());
           if (!whole || *whole > LargestExactDouble || *whole < -LargestExactDouble)
-            throw cannotKeep(name, value, QStringLiteral("a Paradox number cannot hold it exactly"));
+            throw cannotKeep(name(), value, QStringLiteral("a Paradox number cannot hold it exactly"));
           return static_cast<double>(*whole);
         }
         default:

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QStringView>
 
 #include <sqlite3.h>
@@ -212,25 +213,28 @@ class QueryRows final : public Rows {
   std::optional<Error> lostRest_;
 };
 
-namespace {
-
 // The value list of the staging copy's INSERT: 'text' with doubled quotes,
-// NULL, or X'hex' for bytes, separated by a comma and blanks.
-struct Literal {
+// NULL, or X'hex' for bytes, separated by a comma and blanks. A text
+// without doubled quotes is read in place, as most are.
+struct InsertLiteral {
   enum Kind { Null, Text, Blob } kind;
-  QString text;
+  QStringView text;
+  QString unquoted;  // what `text` shows when quotes had to be undoubled
   QByteArray blob;
 };
 
-// Reads the value list into `literals`; false when it is not one.
-bool parseValueList(QStringView list, std::vector<Literal>& literals) {
+namespace {
+
+// Reads the value list into `literals`; false when it is not one. The
+// literals show parts of `list`, which must outlive them.
+bool parseValueList(QStringView list, std::vector<InsertLiteral>& literals) {
   literals.clear();
   qsizetype at = 0;
   const qsizetype size = list.size();
   for (;;) {
     while (at < size && list[at] == QLatin1Char(' ')) ++at;
     if (list.mid(at, 4).compare(QLatin1String("NULL"), Qt::CaseInsensitive) == 0) {
-      literals.push_back({Literal::Null, {}, {}});
+      literals.push_back({InsertLiteral::Null, {}, {}, {}});
       at += 4;
     } else if (at + 1 < size && (list[at] == QLatin1Char('X') || list[at] == QLatin1Char('x')) &&
                list[at + 1] == QLatin1Char('\'')) {
@@ -240,24 +244,29 @@ bool parseValueList(QStringView list, std::vector<Literal>& literals) {
       // Checked by hand: a pattern would run out of stack on a large blob.
       if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
         return false;
-      literals.push_back({Literal::Blob, {}, QByteArray::fromHex(hex)});
+      literals.push_back({InsertLiteral::Blob, {}, {}, QByteArray::fromHex(hex)});
       at = end + 1;
     } else if (at < size && list[at] == QLatin1Char('\'')) {
+      InsertLiteral& literal = literals.emplace_back(InsertLiteral{InsertLiteral::Text, {}, {}, {}});
       // Taken a stretch between quotes at a time; a doubled quote is one.
-      QString text;
       for (qsizetype from = at + 1;;) {
         const qsizetype quote = list.indexOf(QLatin1Char('\''), from);
         if (quote < 0) return false;
-        text += list.mid(from, quote - from);
-        if (quote + 1 < size && list[quote + 1] == QLatin1Char('\'')) {
-          text += QLatin1Char('\'');
+        const bool doubled = quote + 1 < size && list[quote + 1] == QLatin1Char('\'');
+        if (!doubled && from == at + 1) {
+          literal.text = list.mid(from, quote - from);
+        } else {
+          literal.unquoted += list.mid(from, quote - from);
+          if (doubled) literal.unquoted += QLatin1Char('\'');
+          literal.text = literal.unquoted;
+        }
+        if (doubled) {
           from = quote + 2;
           continue;
         }
         at = quote + 1;
         break;
       }
-      literals.push_back({Literal::Text, std::move(text), {}});
     } else {
       return false;
     }
@@ -678,20 +687,28 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
       throw sqliteError(db_, statement);
     insertTable_ = table.toString();
   }
-  std::vector<Literal> literals;
-  literals.reserve(insertNumbers_.size());
+  std::vector<InsertLiteral>& literals = insertLiterals_;
   if (!parseValueList(valueList, literals))
     throw Error::provider(QStringLiteral("Syntax error in INSERT INTO statement: %1").arg(statement));
   if (literals.size() != insertNumbers_.size())
     throw Error::provider(
         QStringLiteral("Number of query values and destination fields are not the same. (%1)").arg(statement));
   sqlite3_reset(insert_);
-  sqlite3_clear_bindings(insert_);
+  // Texts are bound as UTF-8 from one buffer that outlives the step, so that
+  // SQLite neither converts nor copies them; it is sized before the first is
+  // written, as the bound texts point into it.
+  qsizetype room = 0;
+  for (const InsertLiteral& literal : literals) room += literal.text.size() * 3;
+  if (insertText_.size() < static_cast<std::size_t>(room)) insertText_.resize(static_cast<std::size_t>(room));
+  char* text = insertText_.data();
   for (std::size_t c = 0; c < literals.size(); ++c) {
     const int slot = static_cast<int>(c) + 1;
-    const Literal& literal = literals[c];
-    if (literal.kind == Literal::Null) continue;
-    if (literal.kind == Literal::Blob) {
+    const InsertLiteral& literal = literals[c];
+    if (literal.kind == InsertLiteral::Null) {
+      sqlite3_bind_null(insert_, slot);
+      continue;
+    }
+    if (literal.kind == InsertLiteral::Blob) {
       sqlite3_bind_blob64(insert_, slot, literal.blob.constData(), static_cast<sqlite3_uint64>(literal.blob.size()),
                           SQLITE_STATIC);
       continue;
@@ -699,13 +716,13 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
     const ColumnNumbers numbers = insertNumbers_[c];
     // A number is stored as one only when its text is that number's own standard form.
     if (numbers == ColumnNumbers::Whole) {
-      if (const auto whole = ParseInteger(literal.text); whole && QString::number(*whole) == literal.text) {
+      if (const auto whole = StandardInteger(literal.text)) {
         sqlite3_bind_int64(insert_, slot, *whole);
         continue;
       }
     }
     if (numbers != ColumnNumbers::None) {
-      if (const auto real = ParseDouble(literal.text); real && DoubleText(*real) == literal.text) {
+      if (const auto real = StandardDouble(literal.text)) {
         if (std::isnan(*real))
           throw Error::provider(QStringLiteral("The value %1 of field %2 cannot be kept unchanged in the scratch "
                                                "database.")
@@ -714,9 +731,10 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
         continue;
       }
     }
-    // The literals outlive the step, so SQLite need not copy the text.
-    sqlite3_bind_text16(insert_, slot, literal.text.utf16(), static_cast<int>(literal.text.size() * 2),
-                        SQLITE_STATIC);
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    char* const end = utf8.appendToBuffer(text, literal.text);
+    sqlite3_bind_text64(insert_, slot, text, static_cast<sqlite3_uint64>(end - text), SQLITE_STATIC, SQLITE_UTF8);
+    text = end;
   }
   const int result = sqlite3_step(insert_);
   sqlite3_reset(insert_);

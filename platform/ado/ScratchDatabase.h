@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <set>
+#include <string>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -15,6 +16,7 @@ struct sqlite3_stmt;
 namespace orl::ado {
 
 class QueryRows;
+struct InsertLiteral;
 
 // The scratch database: an SQLite file that the program opens read-write
 // and never creates. It takes the statements of the staging copy, the run
@@ -90,6 +92,9 @@ class ScratchDatabase final : public Provider {
   enum class ColumnNumbers : std::uint8_t { None, Whole, Real };
   std::vector<ColumnNumbers> insertNumbers_;
   std::vector<QString> insertNames_;
+  // Kept for their room, refilled by each insert.
+  std::vector<InsertLiteral> insertLiterals_;
+  std::string insertText_;
   std::set<std::pair<QString, QString>> indexed_;
   QString updateTable_, updateField_;
   sqlite3_stmt* updateValue_ = nullptr;

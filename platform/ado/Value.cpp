@@ -3,10 +3,12 @@
 #include "platform/common/Error.h"
 
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace orl::ado {
 
@@ -172,21 +174,59 @@ bool isDoubleText(QStringView text) {
 
 }  // namespace
 
-std::optional<std::int64_t> ParseInteger(const QString& text) {
-  if (!isPlainNumber(text, false)) return std::nullopt;
-  const QByteArray digits = text.toLatin1();
-  std::int64_t number = 0;
-  const auto result = std::from_chars(digits.constData(), digits.constData() + digits.size(), number);
-  if (result.ec != std::errc() || result.ptr != digits.constData() + digits.size()) return std::nullopt;
+namespace {
+
+// The text as Latin-1 characters for from_chars, in `small` when it fits.
+std::string_view latin1(QStringView text, std::array<char, 64>& small, QByteArray& large) {
+  if (text.size() <= static_cast<qsizetype>(small.size())) {
+    for (qsizetype i = 0; i < text.size(); ++i) small[static_cast<std::size_t>(i)] = static_cast<char>(text[i].unicode());
+    return {small.data(), static_cast<std::size_t>(text.size())};
+  }
+  large = text.toLatin1();
+  return {large.constData(), static_cast<std::size_t>(large.size())};
+}
+
+template <class Number>
+std::optional<Number> readWhole(std::string_view chars) {
+  Number number{};
+  const auto result = std::from_chars(chars.data(), chars.data() + chars.size(), number);
+  if (result.ec != std::errc() || result.ptr != chars.data() + chars.size()) return std::nullopt;
   return number;
 }
 
-std::optional<double> ParseDouble(const QString& text) {
+}  // namespace
+
+std::optional<std::int64_t> ParseInteger(QStringView text) {
+  if (!isPlainNumber(text, false)) return std::nullopt;
+  std::array<char, 64> small;
+  QByteArray large;
+  return readWhole<std::int64_t>(latin1(text, small, large));
+}
+
+std::optional<double> ParseDouble(QStringView text) {
   if (!isDoubleText(text)) return std::nullopt;
-  const QByteArray chars = text.toLatin1();
-  double number = 0;
-  const auto result = std::from_chars(chars.constData(), chars.constData() + chars.size(), number);
-  if (result.ec != std::errc() || result.ptr != chars.constData() + chars.size()) return std::nullopt;
+  std::array<char, 64> small;
+  QByteArray large;
+  return readWhole<double>(latin1(text, small, large));
+}
+
+std::optional<std::int64_t> StandardInteger(QStringView text) {
+  const bool negative = !text.isEmpty() && text[0] == QLatin1Char('-');
+  const QStringView digits = text.mid(negative ? 1 : 0);
+  // No leading zero, and no sign before a zero.
+  if (digits.isEmpty() || (digits[0] == QLatin1Char('0') && (digits.size() > 1 || negative))) return std::nullopt;
+  return ParseInteger(text);
+}
+
+std::optional<double> StandardDouble(QStringView text) {
+  const auto number = ParseDouble(text);
+  if (!number) return std::nullopt;
+  char standard[64];
+  const auto written = std::to_chars(standard, standard + sizeof standard, *number);
+  const auto length = written.ptr - standard;
+  if (length != text.size()) return std::nullopt;
+  for (qsizetype i = 0; i < length; ++i)
+    if (text[i] != QLatin1Char(standard[i])) return std::nullopt;
   return number;
 }
 

@@ -87,8 +87,8 @@ class Value {
 
 // Readers of the standard text forms; each gives nothing for a text that is
 // not exactly in that form (or names no real date or time).
-std::optional<std::int64_t> ParseInteger(const QString& text);
-std::optional<double> ParseDouble(const QString& text);
+std::optional<std::int64_t> ParseInteger(QStringView text);
+std::optional<double> ParseDouble(QStringView text);
 std::optional<pdx::Decimal> ParseDecimal(const QString& text);
 std::optional<pdx::Date> ParseDate(const QString& text);
 std::optional<pdx::TimeOfDay> ParseTime(const QString& text);
@@ -98,5 +98,11 @@ std::optional<pdx::Timestamp> ParseTimestamp(const QString& text);
 QString DateText(const pdx::Date& date);
 QString TimeText(const pdx::TimeOfDay& time);
 QString DoubleText(double number);
+
+// The number a text stands for when the text is exactly that number's
+// standard form (QString::number of the integer, DoubleText of the double);
+// nothing otherwise. "007", "-0" and "1E5" are not standard forms.
+std::optional<std::int64_t> StandardInteger(QStringView text);
+std::optional<double> StandardDouble(QStringView text);
 
 }  // namespace orl::ado

@@ -58,6 +58,17 @@ TEST_F(ScratchDatabaseTest, NumbersOnlyConvertFromTheirOwnStandardForm) {
   EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES(NULL, NULL, 'nan', NULL)")), Error);
 }
 
+TEST_F(ScratchDatabaseTest, DoubledQuotesAnywhereInAValueReadAsOne) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`A` TEXT,`B` TEXT,`C` TEXT,`D` TEXT,`E` TEXT);"));
+  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('''start', 'end''', 'a''b''''c', '''', 'plain, '' ')"));
+  const auto row = onlyRow(QStringLiteral("SELECT * FROM `T`"));
+  EXPECT_EQ(row, (std::vector<Value>{Value::text(QStringLiteral("'start")), Value::text(QStringLiteral("end'")),
+                                     Value::text(QStringLiteral("a'b''c")), Value::text(QStringLiteral("'")),
+                                     Value::text(QStringLiteral("plain, ' "))}));
+  EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES('a', 'b', 'c', 'd', 'e'')")), Error);
+  EXPECT_THROW(connection.execute(QStringLiteral("INSERT INTO `T` VALUES('a'', 'b', 'c', 'd', 'e')")), Error);
+}
+
 TEST_F(ScratchDatabaseTest, ReportsColumnTypesAsAdoNumbers) {
   connection.execute(QStringLiteral("CREATE TABLE `T`(`A` TEXT,`M` MEMO,`I` INT,`F` FLOAT,`D` DECIMAL,`W` DATETIME,"
                                     "`B` OLEOBJECT);"));

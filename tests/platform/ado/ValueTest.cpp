@@ -70,6 +70,24 @@ TEST(ValueText, ReadersRefuseWhatIsNotExactlyTheirForm) {
   EXPECT_EQ(ParseTime(QStringLiteral("23:59:59.999")), pdx::TimeOfDay{86399999});
 }
 
+TEST(ValueText, StandardFormsAreExactlyWhatTheValueWrites) {
+  for (std::int64_t whole : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{42}, std::numeric_limits<std::int64_t>::min(),
+                             std::numeric_limits<std::int64_t>::max()})
+    EXPECT_EQ(StandardInteger(QString::number(whole)), whole) << whole;
+  for (const char* notStandard : {"007", "-0", "00", "+1", "1.0", "", "-", "99999999999999999999"})
+    EXPECT_FALSE(StandardInteger(QString::fromLatin1(notStandard))) << notStandard;
+  for (double number : {0.25, -1.5, 1e20, 0.1 + 0.2, -0.0, std::numeric_limits<double>::denorm_min()}) {
+    const auto back = StandardDouble(DoubleText(number));
+    ASSERT_TRUE(back) << number;
+    EXPECT_EQ(Value::real(*back), Value::real(number)) << number;
+  }
+  for (const char* notStandard : {"1E+20", "1e20", "0.50", ".5", "1.", "00.5", "+1", "0.30000000000000005"})
+    EXPECT_FALSE(StandardDouble(QString::fromLatin1(notStandard))) << notStandard;
+  // Longer than any standard form, so read through the slow path and refused.
+  EXPECT_FALSE(StandardDouble(QString(100, QLatin1Char('1')) + QStringLiteral(".5")));
+  EXPECT_EQ(ParseDouble(QString(100, QLatin1Char('1'))), 1.1111111111111111e99);
+}
+
 TEST(ValueEquality, ComparesKindAndValue) {
   EXPECT_NE(Value::int16(5), Value::int32(5));
   EXPECT_NE(Value::real(0.0), Value::real(-0.0));
