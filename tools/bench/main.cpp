@@ -1,5 +1,6 @@
 // orlintide-bench: generates synthetic tables and measures, on the same
-// table, `pdxtool copy` (the floor) and the case-change run phase by phase.
+// table, `pdxtool copy` (the floor), the case-change run phase by phase, and
+// the scratch engine alone doing the run's work (the floor of any run).
 // Each measurement runs in a child process of its own, so that its peak
 // memory is its own.
 //
@@ -7,6 +8,7 @@
 
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/Generate.h"
+#include "tools/bench/EngineFloor.h"
 #include "tools/bench/Measure.h"
 
 #include <QCommandLineParser>
@@ -47,7 +49,7 @@ Figures inChild(const QStringList& arguments) {
 
 struct Result {
   Workload workload;
-  Figures copy, run;
+  Figures copy, run, engine;
   double perValue() const { return (run.at(QStringLiteral("loop")) - run.at(QStringLiteral("pauses"))) / workload.distinct; }
   double wholeAside() const { return run.at(QStringLiteral("whole")) - run.at(QStringLiteral("pauses")); }
 };
@@ -62,12 +64,14 @@ Result measure(const Workload& workload, const QDir& work, const QString& scratc
   orl::pdx::PosixFileOps files;
   say(QStringLiteral("%1: generating %2 rows, %3 distinct names...\n").arg(QString::fromLatin1(workload.name)).arg(workload.rows).arg(workload.distinct));
   orl::pdx::generateTable(files, table.toStdString(), {workload.rows, workload.distinct, 2026, 0});
-  Result result{workload, {}, {}};
+  Result result{workload, {}, {}, {}};
   result.copy = inChild({QStringLiteral("--measure-copy"), table, folder.filePath(QStringLiteral("COPY.db"))});
   result.run = inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")), QStringLiteral("BENCH"),
                         QStringLiteral("Name"), folder.filePath(QStringLiteral("program"))});
   if (result.run.at(QStringLiteral("updates")) != workload.distinct)
     throw std::runtime_error("the run did not send one update a distinct value");
+  result.engine = inChild({QStringLiteral("--measure-engine"), table, QStringLiteral("Name"),
+                           folder.filePath(QStringLiteral("engine.sqlite"))});
   return result;
 }
 
@@ -92,6 +96,16 @@ void print(const std::vector<Result>& results) {
              fixed(r.run.at(QStringLiteral("whole")), 2), fixed(r.wholeAside() / r.copy.at(QStringLiteral("copy")), 1),
              fixed(r.run.at(QStringLiteral("peak")), 0)}));
   say(QStringLiteral("(\"x copy\" is the whole run, pauses aside, over the copy)\n"));
+  for (const Result& r : results) {
+    const double engine = r.engine.at(QStringLiteral("engine"));
+    say(QStringLiteral("%1 scratch engine alone, after reading the table in %9 s: inserts %2 s, index %3 s, "
+                       "updates %4 s, two reads %5 s; %6 s together, %7 x copy, %8 of the run pauses aside\n")
+            .arg(QString::fromLatin1(r.workload.name), fixed(r.engine.at(QStringLiteral("engine_insert")), 2),
+                 fixed(r.engine.at(QStringLiteral("engine_index")), 2), fixed(r.engine.at(QStringLiteral("engine_updates")), 2),
+                 fixed(r.engine.at(QStringLiteral("engine_reads")), 2), fixed(engine, 2),
+                 fixed(engine / r.copy.at(QStringLiteral("copy")), 1), fixed(engine / r.wholeAside(), 2),
+                 fixed(r.engine.at(QStringLiteral("engine_table_read")), 2)));
+  }
   for (const Result& r : results)
     say(QStringLiteral("%1 peak MB by the end of staging %2, of the loop %3, of the write-back %4\n")
             .arg(QString::fromLatin1(r.workload.name), fixed(r.run.at(QStringLiteral("peak_staging")), 0),
@@ -125,6 +139,8 @@ int runChild(const QStringList& arguments) {
     figures = orl::bench::MeasureCopy(arguments[1], arguments[2]);
   else if (arguments.size() == 5 && arguments[0] == QStringLiteral("--measure-run"))
     figures = orl::bench::MeasureRun(arguments[1], arguments[2], arguments[3], arguments[4]);
+  else if (arguments.size() == 4 && arguments[0] == QStringLiteral("--measure-engine"))
+    figures = orl::bench::MeasureEngineFloor(arguments[1], arguments[2], arguments[3]);
   else
     return 2;
   say(orl::bench::FormatFigures(figures));
