@@ -162,10 +162,10 @@ class QueryRows final : public Rows {
 
   // Counts the rows by `counting`, a statement of the same connection
   // begun after this one's first row was read, so both see the same table.
-  void countBy(const QByteArray& counting) {
+  // `count` counts the same rows; it runs in the read the first row began.
+  void countBy(const Prepared& count) {
     std::vector<Value> first;
     if (step(first)) taken_.push_back(std::move(first));
-    Prepared count(db_, counting, shownAs_);
     if (sqlite3_step(count.get()) != SQLITE_ROW) throw sqliteError(db_, shownAs_);
     count_ = sqlite3_column_int64(count.get(), 0);
   }
@@ -579,13 +579,14 @@ std::unique_ptr<Rows> ScratchDatabase::runPlain(const QString& sql) {
   auto rows = std::make_unique<QueryRows>(db_, std::move(prepared), sql, &openRows_);
   // A query can be counted by one around it; anything else that gives rows
   // (a pragma, a statement with RETURNING) is carried out in full at once.
-  const QByteArray counting = "SELECT count(*) FROM (" + utf8 + ")";
-  sqlite3_stmt* probe = nullptr;
-  const bool countable =
-      sqlite3_prepare_v2(db_, counting.constData(), static_cast<int>(counting.size()), &probe, nullptr) == SQLITE_OK;
-  sqlite3_finalize(probe);
-  if (countable)
-    rows->countBy(counting);
+  std::unique_ptr<Prepared> count;
+  try {
+    count = std::make_unique<Prepared>(db_, "SELECT count(*) FROM (" + utf8 + ")", sql);
+  } catch (const Error&) {
+    // Not a query that can stand inside another.
+  }
+  if (count)
+    rows->countBy(*count);
   else
     rows->readRest();
   return rows;
@@ -750,7 +751,8 @@ std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int6
   const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid" + limit;
   auto rows = std::make_unique<QueryRows>(db_, std::make_unique<Prepared>(db_, sql, QString::fromUtf8(sql)),
                                           QString::fromUtf8(sql), nullptr);
-  rows->countBy("SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")");
+  const QByteArray counting = "SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")";
+  rows->countBy(Prepared(db_, counting, QString::fromUtf8(counting)));
   return rows;
 }
 
