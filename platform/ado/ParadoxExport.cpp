@@ -92,6 +92,12 @@ void ColumnFacts::observe(const ScratchColumn& column, const Value& value, const
   }
 }
 
+bool ColumnFacts::observes(const ScratchColumn& column) {
+  const QString& type = column.scratchType;
+  return type == QLatin1String("TEXT") || type == QLatin1String("INT") || type == QLatin1String("DECIMAL") ||
+         type == QLatin1String("DATETIME");
+}
+
 std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& columns,
                                          const std::vector<ColumnFacts>& facts, std::uint64_t rows) {
   std::vector<pdx::Field> fields;
@@ -195,8 +201,7 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
 }
 
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns, const std::function<std::unique_ptr<Rows>()>& openRows,
-                             pdx::FileOps& files) {
+                             const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files) {
   if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
     throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
   const QString table = fileName.left(fileName.size() - 3);
@@ -220,10 +225,20 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     // chooses each field's type from every value, the second writes.
     const pdx::CodePage page(settings.codePage);
     std::vector<ColumnFacts> facts(columns.size());
+    std::vector<std::size_t> observed, all;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      all.push_back(c);
+      if (ColumnFacts::observes(columns[c])) observed.push_back(c);
+    }
     std::vector<Value> row;
     std::uint64_t rowCount = 0;
-    for (const auto rows = openRows(); rows->next(row); ++rowCount)
-      for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) facts[c].observe(columns[c], row[c], page);
+    if (observed.empty()) {
+      rowCount = static_cast<std::uint64_t>(openRows(all)->recordCount());
+    } else {
+      for (const auto rows = openRows(observed); rows->next(row); ++rowCount)
+        for (std::size_t i = 0; i < observed.size() && i < row.size(); ++i)
+          facts[observed[i]].observe(columns[observed[i]], row[i], page);
+    }
     settings.fields = ParadoxFieldsFor(columns, facts, rowCount);
     // The new table takes the file name of the one it replaces, letter case
     // included: on this platform other programs find the table by that name.
@@ -235,7 +250,7 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
                         std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName)};
     pdx::TableWriter writer(files, staged.replacement->stagedPath(targetName), settings);
     std::vector<pdx::Value> record(settings.fields.size());
-    for (const auto rows = openRows(); rows->next(row);) {
+    for (const auto rows = openRows(all); rows->next(row);) {
       if (row.size() != record.size())
         throw Error::provider(QStringLiteral("A row of the scratch table holds %1 values, not %2.")
                                   .arg(row.size())

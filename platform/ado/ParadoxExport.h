@@ -33,6 +33,8 @@ struct ColumnFacts {
   // Raises orl::Error naming the field and the value that no field type
   // can keep unchanged beside the values already seen.
   void observe(const ScratchColumn& column, const Value& value, const pdx::CodePage& codePage);
+  // Whether the field a column becomes depends on its values at all.
+  static bool observes(const ScratchColumn& column);
 };
 
 // The Paradox field each scratch column becomes, chosen from its type and
@@ -64,11 +66,13 @@ struct StagedExport {
 // level-5 table `fileName` (T.db, with T.mb when needed) in the folder, in
 // the code page and sort order of the table it replaces, under staged names;
 // nothing in the folder is replaced yet. `openRows` gives the rows from
-// the first each time it is called; they are read twice and never held. Fails when a table of that name is
-// in the folder and has not been dropped.
+// the first each time it is called, with the values of the given columns
+// (positions in `columns`) in that order; they are read twice and never
+// held, the first time only as far as the field types need. Fails when a
+// table of that name is in the folder and has not been dropped.
+using OpenRows = std::function<std::unique_ptr<Rows>(const std::vector<std::size_t>& columns)>;
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns,
-                             const std::function<std::unique_ptr<Rows>()>& openRows, pdx::FileOps& files);
+                             const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files);
 
 // Puts the staged table in place of the whole old family.
 void CommitExport(StagedExport& staged);

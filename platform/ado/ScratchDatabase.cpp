@@ -745,10 +745,14 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
   }
 }
 
-std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count) {
-  tableColumns(table);
+std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int64_t count,
+                                                 const std::vector<std::size_t>& columns) {
+  const std::vector<ScratchColumn> all = tableColumns(table);
+  QByteArray list;
+  for (const std::size_t c : columns) list += (list.isEmpty() ? "" : ",") + quoted(all.at(c).name);
+  if (list.isEmpty()) list = "NULL";
   const QByteArray limit = " LIMIT " + QByteArray::number(count);
-  const QByteArray sql = "SELECT * FROM " + quoted(table) + " ORDER BY rowid" + limit;
+  const QByteArray sql = "SELECT " + list + " FROM " + quoted(table) + " ORDER BY rowid" + limit;
   auto rows = std::make_unique<QueryRows>(db_, std::make_unique<Prepared>(db_, sql, QString::fromUtf8(sql)),
                                           QString::fromUtf8(sql), nullptr);
   const QByteArray counting = "SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")";
@@ -776,7 +780,9 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
     throw Error::provider(QStringLiteral("The table '%1' written by an earlier export has not been put in place yet.")
                               .arg(staged_->table));
   staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
-                                                           [&] { return firstRows(table, count); },
+                                                           [&](const std::vector<std::size_t>& columns) {
+                                                             return firstRows(table, count, columns);
+                                                           },
                                                            seams_.files ? *seams_.files : realFiles_));
 }
 

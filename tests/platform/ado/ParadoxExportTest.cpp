@@ -10,6 +10,7 @@
 #include <malloc.h>
 
 #include <cstddef>
+#include <deque>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -41,13 +42,16 @@ std::size_t heapInUse() {
 // holding them all would take far more memory than any one of them.
 class MadeRows final : public Rows {
  public:
-  MadeRows(int count, std::size_t& highWater) : count_(count), highWater_(highWater) {}
+  MadeRows(int count, std::size_t& highWater, std::vector<std::size_t> wanted)
+      : count_(count), highWater_(highWater), wanted_(std::move(wanted)) {}
   const std::vector<Column>& columns() const override { return columns_; }
   std::int64_t recordCount() override { return count_; }
   bool next(std::vector<Value>& row) override {
     highWater_ = std::max(highWater_, heapInUse());
     if (made_ == count_) return false;
-    row = {Value::int32(made_), Value::text(QString(MemoLength, QChar(u'a' + made_ % 26)))};
+    row.clear();
+    for (const std::size_t c : wanted_)
+      row.push_back(c == 0 ? Value::int32(made_) : Value::text(QString(MemoLength, QChar(u'a' + made_ % 26))));
     ++made_;
     return true;
   }
@@ -57,6 +61,7 @@ class MadeRows final : public Rows {
   std::vector<Column> columns_{{QStringLiteral("N"), 3}, {QStringLiteral("Memo"), 203}};
   int count_, made_ = 0;
   std::size_t& highWater_;
+  std::vector<std::size_t> wanted_;
 };
 
 TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThemAndNamesTheTableInItsHeader) {
@@ -64,17 +69,18 @@ TEST(ParadoxExport, StreamsTheRowsTwiceWithoutHoldingThemAndNamesTheTableInItsHe
   pdx::PosixFileOps files;
   constexpr int Count = 3000;  // about 100 MB of text if the rows were kept
   std::size_t highWater = 0;
-  int opened = 0;
+  std::vector<std::vector<std::size_t>> opened;
   const std::size_t before = heapInUse();
   StagedExport staged = ExportToParadox(
       folders.dataFolder(), QStringLiteral("Streamed.db"),
       {{QStringLiteral("N"), QStringLiteral("INT")}, {QStringLiteral("Memo"), QStringLiteral("MEMO")}},
-      [&]() -> std::unique_ptr<Rows> {
-        ++opened;
-        return std::make_unique<MadeRows>(Count, highWater);
+      [&](const std::vector<std::size_t>& columns) -> std::unique_ptr<Rows> {
+        opened.push_back(columns);
+        return std::make_unique<MadeRows>(Count, highWater, columns);
       },
       files);
-  EXPECT_EQ(opened, 2);
+  // A memo stays a memo whatever it holds, so the first reading leaves it out.
+  EXPECT_EQ(opened, (std::vector<std::vector<std::size_t>>{{0}, {0, 1}}));
   EXPECT_LT(highWater - before, std::size_t{16} << 20);
   CommitExport(staged);
 
@@ -128,6 +134,51 @@ TEST(ParadoxExport, FieldTypesComeFromEveryValueOfTheColumn) {
   EXPECT_THROW(facts[3].observe(columns[3], Value::time({1000}), page), Error);
   EXPECT_THROW(facts[0].observe(columns[0], Value::bytes({1, 2}), page), Error);
   EXPECT_THROW(facts[0].observe(columns[0], Value::text(QStringLiteral("\u4e2d")), page), Error);
+}
+
+TEST(ParadoxExport, ColumnsWhoseFieldTypeIsFixedAreCountedNotReadBeforeWriting) {
+  test::DataFolders folders;
+  pdx::PosixFileOps files;
+  // Rows that tell how many of them were read.
+  class ReadRows final : public Rows {
+   public:
+    explicit ReadRows(int& read) : read_(read) {}
+    const std::vector<Column>& columns() const override { return columns_; }
+    std::int64_t recordCount() override { return 3; }
+    bool next(std::vector<Value>& row) override {
+      if (made_ == 3) return false;
+      row = {Value::real(made_ + 0.5), Value::text(QString::number(made_))};
+      ++made_;
+      ++read_;
+      return true;
+    }
+
+   private:
+    std::vector<Column> columns_{{QStringLiteral("F"), 5}, {QStringLiteral("M"), 203}};
+    int made_ = 0;
+    int& read_;
+  };
+  std::deque<int> readEachTime;  // each reference stays valid as more are added
+  StagedExport staged = ExportToParadox(
+      folders.dataFolder(), QStringLiteral("Fixed.db"),
+      {{QStringLiteral("F"), QStringLiteral("FLOAT")}, {QStringLiteral("M"), QStringLiteral("MEMO")}},
+      [&](const std::vector<std::size_t>&) -> std::unique_ptr<Rows> {
+        readEachTime.push_back(0);
+        return std::make_unique<ReadRows>(readEachTime.back());
+      },
+      files);
+  EXPECT_EQ(readEachTime, (std::deque<int>{0, 3}));
+  CommitExport(staged);
+  const pdx::Table table = pdx::Table::open(folders.path(QStringLiteral("Fixed.db")).toStdString());
+  ASSERT_EQ(table.header().recordCount, 3u);
+  pdx::Cursor cursor = table.cursor();
+  std::vector<pdx::Value> row;
+  for (int r = 0; r < 3; ++r) {
+    ASSERT_TRUE(cursor.next(row));
+    EXPECT_EQ(row[0], pdx::Value(r + 0.5));
+    EXPECT_EQ(row[1], pdx::Value(std::to_string(r)));
+  }
+  EXPECT_FALSE(cursor.next(row));
 }
 
 }  // namespace
