@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace orl::Paradox {
 namespace {
 
@@ -138,6 +140,38 @@ TEST(WriteBackCheck, ANewTableThatDiffersFromTheRunKeepsTheOldOne) {
   }
   EXPECT_EQ(folders.snapshot(), original);
   EXPECT_TRUE(ScratchTableExists(QStringLiteral("T"), access));
+}
+
+TEST(WriteBackCheck, TheChangedFieldMustHoldTheTransformOrTheValueLeftAlone) {
+  const auto attempt = [](const char* update, const QSet<QString>& leftAlone) -> std::optional<QString> {
+    test::DataFolders folders;
+    test::WriteTable(folders.path(QStringLiteral("T.db")), {{"City", pdx::FieldType::Alpha, 20}},
+                     {{std::string("oslo")}, {std::string("bergen")}, {std::string("o'hara")}, {std::string("oslo")}});
+    const auto original = folders.snapshot();
+    FixedFolderText folder(folders.dataFolder());
+    test::FakeTime time(0);
+    const DataAccess access{folder, folders.programFolder(), time};
+    StageTable(QStringLiteral("T"), access);
+    folders.scratchSql(update);
+    const FieldChange change{QStringLiteral("City"), Case::Upper, leftAlone, false};
+    try {
+      WriteBackTable(QStringLiteral("T"), access, &change);
+    } catch (const Error& error) {
+      EXPECT_EQ(folders.snapshot(), original);
+      return error.description();
+    }
+    return std::nullopt;
+  };
+  EXPECT_EQ(attempt("UPDATE T SET City = upper(City) WHERE City <> 'bergen'", {QStringLiteral("bergen")}),
+            std::nullopt);
+  const auto unchanged = attempt("UPDATE T SET City = upper(City) WHERE City <> 'bergen'", {});
+  ASSERT_TRUE(unchanged);
+  EXPECT_TRUE(unchanged->contains(QStringLiteral("row 2"))) << unchanged->toStdString();
+  // One of two rows of the same value changed otherwise than the rest.
+  const auto wrong = attempt("UPDATE T SET City = upper(City); UPDATE T SET City = 'OSLO ' WHERE rowid = 4", {});
+  ASSERT_TRUE(wrong);
+  EXPECT_TRUE(wrong->contains(QStringLiteral("row 4"))) << wrong->toStdString();
+  EXPECT_TRUE(wrong->contains(QStringLiteral("\"OSLO \""))) << wrong->toStdString();
 }
 
 }  // namespace
