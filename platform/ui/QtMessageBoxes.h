@@ -6,16 +6,13 @@ class QWidget;
 
 namespace orl::ui {
 
-// Message boxes as modal Qt dialogs over an optional parent window.
+// Message boxes as modal Qt dialogs over the program's active window, so
+// that they stand over the window they answer and not anywhere on screen.
 class QtMessageBoxes final : public MessageBoxes {
  public:
-  explicit QtMessageBoxes(QWidget* parent = nullptr) : parent_(parent) {}
   void showErrorReport(const QString& text) override;
   void inform(const QString& text) override;
   bool askYesNo(const QString& text) override;
-
- private:
-  QWidget* parent_;
 };
 
 }  // namespace orl::ui

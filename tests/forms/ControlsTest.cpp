@@ -8,6 +8,7 @@
 #include "platform/ui/Pointer.h"
 #include "platform/ui/ProgressBar.h"
 #include "platform/ui/PushButton.h"
+#include "platform/ui/QtMessageBoxes.h"
 #include "platform/ui/QtSettingsStore.h"
 #include "platform/ui/SkinFramework.h"
 #include "platform/ui/TextBox.h"
@@ -18,9 +19,12 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
@@ -73,6 +77,26 @@ class ControlsTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void messageBoxesStandOverTheActiveWindow() {
+    TestWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ui::QtMessageBoxes boxes;
+    QWidget* owner = nullptr;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      owner = box->parentWidget();
+      shown = box->text();
+      box->button(QMessageBox::Yes)->click();
+    });
+    QVERIFY(boxes.askYesNo(QStringLiteral("Go on?")));
+    QCOMPARE(shown, QStringLiteral("Go on?"));
+    QCOMPARE(owner, static_cast<QWidget*>(&window));
+  }
+
   void listViewCountsFromOneAndSelectsItsFirstEntry() {
     TestWindow window;
     ui::ListView& list = window.list;
