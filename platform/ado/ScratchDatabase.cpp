@@ -25,11 +25,12 @@ namespace {
 
 const QString Prefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;");
 
+// What a text stored in a column stands for.
+enum class StoredText { Text, Decimal, Moment };
+
 // The scratch types and what the column is declared as in SQLite, so that
 // its affinity is TEXT or BLOB: neither ever converts a value. Numbers
 // become numbers only in insertRow, from their exact standard form.
-// What a text stored in a column stands for.
-enum class StoredText { Text, Decimal, Moment };
 struct ScratchType {
   const char* name;
   const char* declared;
@@ -160,9 +161,8 @@ class QueryRows final : public Rows {
     return step(row);
   }
 
-  // Counts the rows by `counting`, a statement of the same connection
-  // begun after this one's first row was read, so both see the same table.
-  // `count` counts the same rows; it runs in the read the first row began.
+  // Counts the rows by `count`, a statement of the same connection that
+  // runs after this one's first row was read, so both see the same table.
   void countBy(const Prepared& count) {
     std::vector<Value> first;
     if (step(first)) taken_.push_back(std::move(first));
@@ -750,7 +750,6 @@ std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int6
   const std::vector<ScratchColumn> all = tableColumns(table);
   QByteArray list;
   for (const std::size_t c : columns) list += (list.isEmpty() ? "" : ",") + quoted(all.at(c).name);
-  if (list.isEmpty()) list = "NULL";
   const QByteArray limit = " LIMIT " + QByteArray::number(count);
   const QByteArray sql = "SELECT " + list + " FROM " + quoted(table) + " ORDER BY rowid" + limit;
   auto rows = std::make_unique<QueryRows>(db_, std::make_unique<Prepared>(db_, sql, QString::fromUtf8(sql)),

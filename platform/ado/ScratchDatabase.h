@@ -56,8 +56,8 @@ class ScratchDatabase final : public Provider {
   std::vector<ScratchColumn> tableColumns(const QString& table);
 
   // Reads the first rows of a table in the order they were inserted, one at
-  // a time, with the values of the given columns (positions in the table)
-  // in that order: the table must not change while they are read.
+  // a time, with the values of the given columns (positions in the table,
+  // at least one) in that order: the table must not change while they are read.
   std::unique_ptr<Rows> firstRows(const QString& table, std::int64_t count, const std::vector<std::size_t>& columns);
 
  private:
