@@ -3,12 +3,14 @@
 #include "platform/ado/ParadoxExport.h"
 #include "platform/common/Error.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QStringView>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -387,10 +389,24 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
   sqlite3_busy_timeout(db_, 10000);
   // Reading the schema tells a database from any other file.
   try {
-    {
-      Prepared check(db_, "PRAGMA schema_version", file_);
-      if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
-    }
+    Prepared check(db_, "PRAGMA schema_version", file_);
+    if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
+  } catch (const Error& error) {
+    sqlite3_close(db_);
+    throw Error::provider(
+        QStringLiteral("Unrecognized database format '%1'. (%2)").arg(file_, error.description()));
+  }
+  // SQLite opens a file it may not write for reading only, and its journal
+  // files go beside it: either would fail only at the first change.
+  const QString folder = info.absolutePath();
+  if (sqlite3_db_readonly(db_, "main") == 1 || ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+    sqlite3_close(db_);
+    throw Error::provider(QStringLiteral("The scratch database '%1' cannot be written: this user may not change "
+                                         "that file or create files in '%2'. Install the program in a folder "
+                                         "you can write.")
+                              .arg(file_, folder));
+  }
+  try {
     // The scratch file is working space: durability gives way to speed here.
     runPlain(QStringLiteral("PRAGMA journal_mode=WAL"));
     runPlain(QStringLiteral("PRAGMA synchronous=OFF"));
@@ -399,8 +415,7 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     runPlain(QStringLiteral("PRAGMA cache_size=-196608"));
   } catch (const Error& error) {
     sqlite3_close(db_);
-    throw Error::provider(
-        QStringLiteral("Unrecognized database format '%1'. (%2)").arg(file_, error.description()));
+    throw Error::provider(QStringLiteral("Cannot prepare the scratch database '%1': %2").arg(file_, error.description()));
   }
   sharedFile_ = info.canonicalFilePath();
   const std::lock_guard<std::mutex> guard(openDatabasesLock());

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
 namespace orl::ado {
 namespace {
 
@@ -207,6 +211,51 @@ TEST(ScratchDatabaseOpen, AMissingFileIsAnErrorNamingIt) {
     EXPECT_TRUE(error.description().contains(folders.scratchFile())) << error.description().toStdString();
   }
   EXPECT_FALSE(QFile::exists(folders.scratchFile()));
+}
+
+// Opens the scratch database as a user whom file permissions bind (nobody,
+// when the tests run as root) and exits 0 when the open is refused with a
+// reason that names what cannot be written.
+[[noreturn]] void openAsOrdinaryUser(const QString& connectionString) {
+  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(3);
+  try {
+    Connection connection;
+    connection.setMode(adModeReadWrite);
+    connection.open(connectionString);
+  } catch (const Error& error) {
+    std::fputs(error.description().toUtf8().constData(), stderr);
+    std::_Exit(error.description().contains(QStringLiteral("cannot be written")) ? 0 : 1);
+  }
+  std::_Exit(2);
+}
+
+TEST(ScratchDatabaseOpen, AScratchDatabaseThisUserCannotWriteIsRefusedBeforeAnyChange) {
+  test::DataFolders folders;
+  const QString program = folders.programFolder();
+  const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner |
+                        QFile::ExeGroup | QFile::ExeOther;
+  ASSERT_TRUE(QFile(QFileInfo(program).absolutePath()).setPermissions(readable | QFile::WriteOwner));
+  ASSERT_TRUE(QFile(program).setPermissions(readable | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+  const QByteArray before = [&] {
+    QFile file(folders.scratchFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }();
+
+  // A file only its owner may change, as a system-wide install leaves it.
+  ASSERT_TRUE(QFile(folders.scratchFile()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                          QFile::ReadOther));
+  EXPECT_EXIT(openAsOrdinaryUser(scratchString(folders)), ::testing::ExitedWithCode(0), "dbTemp.mdb");
+
+  // A file anyone may change, in a folder where its journal cannot be made.
+  ASSERT_TRUE(QFile(folders.scratchFile()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                          QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
+  ASSERT_TRUE(QFile(program).setPermissions(readable | QFile::WriteOwner));
+  EXPECT_EXIT(openAsOrdinaryUser(scratchString(folders)), ::testing::ExitedWithCode(0), "program");
+
+  QFile file(folders.scratchFile());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before);
+  EXPECT_EQ(QDir(program).entryList(QDir::Files), QStringList{QStringLiteral("dbTemp.mdb")});
 }
 
 TEST(ScratchDatabaseOpen, AFileThatIsNoDatabaseIsRefused) {
