@@ -3,14 +3,17 @@
 #include "platform/ado/RecordSet.h"
 #include "platform/common/Error.h"
 #include "platform/common/TimeOfDayClock.h"
+#include "platform/fso/PosixFileSystem.h"
 #include "platform/ui/QtEventPump.h"
 #include "system/case/Case.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
+#include "system/paradox/TableListing.h"
 #include "system/run/CaseChangeRun.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -104,7 +107,7 @@ class TerminalWindow final : public Run::RunWindow {
 // "orders.db" and "orders" name the table the table list shows as ORDERS.
 QString tableNameOf(QString text) {
   if (text.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive)) text.chop(3);
-  return text.toUpper();
+  return Case::Upper(text);
 }
 
 // The case-choice text for a case word, or the choice text itself.
@@ -213,10 +216,11 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
 
   try {
     if (parser.isSet(listTables)) {
-      if (!QDir(folder).exists()) throw Error::pathNotFound(folder);
-      const QStringList files =
-          QDir(folder).entryList({QStringLiteral("*.db")}, QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
-      for (const QString& file : files) print(output, tableNameOf(file) + QLatin1Char('\n'));
+      if (!QFileInfo(folder).isDir()) throw Error::pathNotFound(folder);
+      fso::PosixFileSystem fileSystem;
+      QStringList tables = Paradox::TableNamesInFolder(folder, fileSystem);
+      tables.sort(Qt::CaseInsensitive);
+      for (const QString& name : tables) print(output, name + QLatin1Char('\n'));
       return Succeeded;
     }
     if (table.isEmpty()) return misuse(QStringLiteral("--table is needed."));

@@ -210,7 +210,7 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     pdx::WriterSettings settings;
     std::optional<std::string> replaced;
     for (const std::string& name : pdx::familyOf(files, folder.toStdString(), fileName.toStdString()))
-      if (QString::fromStdString(name).compare(fileName, Qt::CaseInsensitive) == 0) replaced = name;
+      if (pdx::sameNameButCase(name, fileName.toStdString())) replaced = name;
     if (replaced) {
       if (!DroppedTables::isMarked(folder, table))
         throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));

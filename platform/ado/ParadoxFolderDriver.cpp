@@ -4,6 +4,7 @@
 #include "platform/ado/DroppedTables.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/Error.h"
+#include "platform/pdx/Family.h"
 #include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Table.h"
 
@@ -161,7 +162,7 @@ QString ParadoxFolderDriver::tableFile(const QString& table) const {
   QStringList found;
   const QDir folder(folder_);
   for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-    if (name.compare(wanted, Qt::CaseInsensitive) == 0) found << name;
+    if (pdx::sameNameButCase(name.toStdString(), wanted.toStdString())) found << name;
   if (found.isEmpty())
     throw driverError(QStringLiteral("The Microsoft Jet database engine could not find the object '%1'. Make sure "
                                      "the object exists and that you spell its name and the path name correctly.")
@@ -224,7 +225,7 @@ void ParadoxFolderDriver::drop(const QString& table) {
   const QDir folder(folder_);
   for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
     const QFileInfo member(folder.filePath(name));
-    if (member.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) != 0) continue;
+    if (!pdx::sameNameButCase(member.completeBaseName().toStdString(), info.completeBaseName().toStdString())) continue;
     if (member.suffix().compare(QLatin1String("lck"), Qt::CaseInsensitive) == 0)
       throw driverError(QStringLiteral("The table '%1' is in use by another program (its lock file %2 is in the "
                                        "folder); close the table there and try again.")
@@ -232,8 +233,10 @@ void ParadoxFolderDriver::drop(const QString& table) {
   }
   for (const std::string& name : pdx::familyOf(files(), folder_.toStdString(), info.fileName().toStdString())) {
     const QFileInfo member(folder.filePath(QString::fromStdString(name)));
+    // A file without any write permission is read-only even to the
+    // super-user, who may write anything; for others it is whether they may.
     constexpr auto Writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    if (!(member.permissions() & Writable))
+    if (!(member.permissions() & Writable) || ::access(QFile::encodeName(member.filePath()).constData(), W_OK) != 0)
       throw driverError(QStringLiteral("The file '%1' of table '%2' is read-only; make it writable to change the "
                                        "table.")
                             .arg(member.fileName(), table));

@@ -2,9 +2,13 @@
 
 #include "platform/pdx/Error.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <filesystem>
 
 namespace orl::pdx {
@@ -29,10 +33,36 @@ bool isFamilyExtension(const std::string& extension) {
 
 }  // namespace
 
+bool sameNameButCase(std::string_view a, std::string_view b) {
+  const auto* first = reinterpret_cast<const std::uint8_t*>(a.data());
+  const auto* second = reinterpret_cast<const std::uint8_t*>(b.data());
+  const auto firstSize = static_cast<std::int32_t>(a.size());
+  const auto secondSize = static_cast<std::int32_t>(b.size());
+  std::int32_t i = 0;
+  std::int32_t j = 0;
+  while (i < firstSize && j < secondSize) {
+    const std::int32_t iStart = i;
+    const std::int32_t jStart = j;
+    UChar32 x = 0;
+    UChar32 y = 0;
+    U8_NEXT(first, i, firstSize, x);
+    U8_NEXT(second, j, secondSize, y);
+    if (x < 0 || y < 0) {
+      if (a.substr(static_cast<std::size_t>(iStart), static_cast<std::size_t>(i - iStart)) !=
+          b.substr(static_cast<std::size_t>(jStart), static_cast<std::size_t>(j - jStart)))
+        return false;
+    } else if (x != y && u_toupper(x) != u_toupper(y)) {
+      return false;
+    }
+  }
+  return i == firstSize && j == secondSize;
+}
+
 bool isFamilyMember(const std::string& stem, const std::string& fileName) {
   const auto dot = fileName.rfind('.');
   if (dot == std::string::npos) return false;
-  return upper(fileName.substr(0, dot)) == upper(stem) && isFamilyExtension(upper(fileName.substr(dot + 1)));
+  return sameNameButCase(std::string_view(fileName).substr(0, dot), stem) &&
+         isFamilyExtension(upper(fileName.substr(dot + 1)));
 }
 
 std::vector<std::string> tableFamily(const std::string& tablePath) {

@@ -3,7 +3,6 @@
 #include "platform/pdx/Family.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
 namespace orl::pdx {
@@ -15,12 +14,6 @@ const std::string JournalPrefix = ".orlintide-replace.";
 const std::string DonePrefix = ".orlintide-done.";
 const std::string TemporarySuffix = ".tmp";
 const std::string JournalTitle = "orlintide family replacement 1";
-
-std::string lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
 
 std::string stemOf(const std::string& name) {
   const auto dot = name.find_last_of('.');
@@ -156,7 +149,7 @@ std::vector<std::string> journalsFor(Folder& folder, const std::string& prefix, 
     if (!startsWith(name, prefix) || name.size() < prefix.size() + suffix.size()) continue;
     if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
     const std::string table = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    if (lower(table) == lower(tableName)) found.push_back(name);
+    if (sameNameButCase(table, tableName)) found.push_back(name);
   }
   return found;
 }
@@ -252,7 +245,7 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
       continue;
     }
     bool seen = false;
-    for (const auto& known : tables) seen = seen || lower(known) == lower(table);
+    for (const auto& known : tables) seen = seen || sameNameButCase(known, table);
     if (!seen) tables.push_back(table);
   }
   std::vector<std::string> failures;
@@ -309,7 +302,7 @@ void FamilyReplacement::commit() {
   Journal journal;
   journal.newMembers = stagedMembers();
   bool hasTable = false;
-  for (const auto& name : journal.newMembers) hasTable = hasTable || lower(name) == lower(tableName_);
+  for (const auto& name : journal.newMembers) hasTable = hasTable || sameNameButCase(name, tableName_);
   if (!hasTable) throw Error("No new table \"" + tableName_ + "\" has been written to replace the old one");
   journal.oldMembers = familyOf(files_, folder_, tableName_);
 

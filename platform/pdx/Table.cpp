@@ -3,6 +3,7 @@
 #include "platform/pdx/Blobs.h"
 #include "platform/pdx/Bytes.h"
 #include "platform/pdx/Error.h"
+#include "platform/pdx/Family.h"
 #include "platform/pdx/Header.h"
 
 #include <algorithm>
@@ -107,13 +108,6 @@ Decimal storedDecimal(const std::uint8_t* bytes) {
   return Decimal{text};
 }
 
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
 // The `.mb` beside the table, in any letter case; null when there is none.
 std::shared_ptr<const ByteSource> openBlobFileBeside(const std::string& tablePath) {
   namespace fs = std::filesystem;
@@ -123,7 +117,7 @@ std::shared_ptr<const ByteSource> openBlobFileBeside(const std::string& tablePat
   std::error_code error;
   std::vector<fs::path> matches;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (equalsIgnoringAsciiCase(it->path().filename().string(), wanted)) matches.push_back(it->path());
+    if (sameNameButCase(it->path().filename().string(), wanted)) matches.push_back(it->path());
   }
   if (error) throw Error(tablePath + ": its folder cannot be read (" + error.message() + ")");
   if (matches.size() > 1) {

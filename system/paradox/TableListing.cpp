@@ -21,26 +21,32 @@ void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileS
   if (folderText.isEmpty()) return;
   QStringList folders{folderText + QLatin1Char('/')};
   AddFolder::GetSubDirectories2016(folders, true, fileSystem, pump, boxes);
-  pdx::PosixFileOps files;
   for (const QString& listed : folders) {
     const QString folder = listed.chopped(1);
-    // A run that was interrupted while replacing a table is finished or
-    // undone first, so that the table is listed under its own name. What
-    // cannot be put right now stays as it is, and is tried again when the
-    // table is opened.
-    try {
-      pdx::FamilyReplacement::recoverFolder(files, folder.toStdString());
-    } catch (const pdx::Error&) {
-    }
-    const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, TablePattern, fileSystem);
-    for (int index = 1; index <= names.upperBound(); ++index) {
-      const QString name = names.at(index);
-      if (name.startsWith(QLatin1Char('~'))) continue;
-      if (pdx::FamilyReplacement::isWorkingFile(name.toStdString())) continue;
-      const QString fileName = Main::GetFileNameFromPath(folder + QLatin1Char('/') + name);
-      list.add(Case::Upper(fileName).remove(QStringLiteral(".DB")), folder);
-    }
+    for (const QString& table : TableNamesInFolder(folder, fileSystem)) list.add(table, folder);
   }
+}
+
+QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem) {
+  // A run that was interrupted while replacing a table is finished or
+  // undone first, so that the table is listed under its own name. What
+  // cannot be put right now stays as it is, and is tried again when the
+  // table is opened.
+  pdx::PosixFileOps files;
+  try {
+    pdx::FamilyReplacement::recoverFolder(files, folder.toStdString());
+  } catch (const pdx::Error&) {
+  }
+  QStringList tables;
+  const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, TablePattern, fileSystem);
+  for (int index = 1; index <= names.upperBound(); ++index) {
+    const QString name = names.at(index);
+    if (name.startsWith(QLatin1Char('~'))) continue;
+    if (pdx::FamilyReplacement::isWorkingFile(name.toStdString())) continue;
+    const QString fileName = Main::GetFileNameFromPath(folder + QLatin1Char('/') + name);
+    tables << Case::Upper(fileName).remove(QStringLiteral(".DB"));
+  }
+  return tables;
 }
 
 bool FolderHasTables(const QString& folderText, fso::FileSystem& fileSystem) {

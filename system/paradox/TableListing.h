@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace orl::fso {
 class FileSystem;
@@ -22,6 +23,11 @@ namespace orl::Paradox {
 // listing with the entries found so far left in the list.
 void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileSystem& fileSystem,
                        ui::EventPump& pump, ui::MessageBoxes& boxes);
+
+// The tables of one folder, named and chosen as the list above shows them,
+// in the file system's order. Leftovers of an interrupted replacement are
+// put right first.
+QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem);
 
 // Whether the folder holds at least one "*.db" file (hidden ones count).
 // Opens no database; an empty or missing folder gives false.

@@ -48,6 +48,15 @@ TEST_F(TableFiles, TheMemoFileIsFoundInAnyLetterCase) {
   EXPECT_EQ(std::get<std::string>(row[1]).size(), 555u);
 }
 
+TEST_F(TableFiles, TheMemoFileOfANonAsciiNameIsFoundInAnyLetterCase) {
+  const auto table = copy("fields/memo.db", "müller.db");
+  copy("fields/memo.mb", "MÜLLER.MB");
+  auto cursor = pdx::Table::open(table.string()).cursor();
+  std::vector<pdx::Value> row;
+  ASSERT_TRUE(cursor.next(row));
+  EXPECT_EQ(std::get<std::string>(row[1]).size(), 555u);
+}
+
 TEST_F(TableFiles, AMissingOrAmbiguousMemoFileIsAnError) {
   const auto table = copy("fields/memo.db", "notes.db");
   EXPECT_NE(errorOf(table).find("memo file (notes.mb) is missing"), std::string::npos) << errorOf(table);
@@ -69,6 +78,31 @@ TEST_F(TableFiles, TheFamilyIsEveryFileOfTheTableAndNoOther) {
   EXPECT_EQ(pdx::tableFamily((folder_ / "Stock.db").string()),
             (std::vector<std::string>{"STOCK.PX", "Stock.X02", "Stock.XG0", "Stock.Y02", "Stock.db", "Stock.tv",
                                       "stock.MB", "stock.val"}));
+}
+
+// The table list upper-cases names one character at a time; every lookup
+// must find the files again by the same rule, or a run writes a second
+// table beside the one it was asked to change.
+TEST(FileNames, LetterCaseIsComparedOneCharacterAtATime) {
+  EXPECT_TRUE(pdx::sameNameButCase("Bücher.db", "BÜCHER.DB"));
+  EXPECT_TRUE(pdx::sameNameButCase("Клиенты.db", "КЛИЕНТЫ.DB"));
+  EXPECT_TRUE(pdx::sameNameButCase("Straße.db", "STRAßE.DB"));
+  EXPECT_FALSE(pdx::sameNameButCase("Straße.db", "STRASSE.DB"));
+  EXPECT_TRUE(pdx::sameNameButCase("ıdx.db", "IDX.DB"));
+  EXPECT_FALSE(pdx::sameNameButCase("Bücher.db", "Bucher.db"));
+  EXPECT_FALSE(pdx::sameNameButCase("orders.db", "orders.db2"));
+  EXPECT_FALSE(pdx::sameNameButCase("", "a"));
+  // Bytes that are not UTF-8 (a name from an old DOS disk) must agree exactly.
+  EXPECT_TRUE(pdx::sameNameButCase("M\xFCller.db", "M\xFCLLER.DB"));
+  EXPECT_FALSE(pdx::sameNameButCase("M\xFCller.db", "M\xDCller.db"));
+}
+
+TEST(FileNames, TheFamilyOfANonAsciiNameIsFoundInAnyLetterCase) {
+  EXPECT_TRUE(pdx::isFamilyMember("BÜCHER", "Bücher.mb"));
+  EXPECT_TRUE(pdx::isFamilyMember("Müller", "MÜLLER.PX"));
+  EXPECT_TRUE(pdx::isFamilyMember("КЛИЕНТЫ", "клиенты.X02"));
+  EXPECT_FALSE(pdx::isFamilyMember("MÜLLER", "Muller.px"));
+  EXPECT_FALSE(pdx::isFamilyMember("BÜCHER", "Bücher.txt"));
 }
 
 }  // namespace

@@ -110,6 +110,21 @@ TEST_F(StatementTextTest, WriteBackKeepsTheLetterCaseOfTheTableFileName) {
   EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("Oslo")));
 }
 
+TEST_F(StatementTextTest, WriteBackReplacesATableWhoseNameHasNonAsciiLetters) {
+  test::WriteTable(folders.path(QStringLiteral("Bücher.db")),
+                   {{"Title", FieldType::Alpha, 20}, {"Notes", FieldType::Memo, 11}},
+                   {{std::string("Faust"), std::string(300, 'n')}});
+  const DataAccess data = access(folders.dataFolder());
+  StageTable(QStringLiteral("BÜCHER"), data);
+  WriteBackTable(QStringLiteral("BÜCHER"), data);
+  EXPECT_EQ(QDir(folders.dataFolder()).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{QStringLiteral("Bücher.db"), QStringLiteral("Bücher.mb")}));
+  const auto content = test::ReadTable(folders.path(QStringLiteral("Bücher.db")));
+  ASSERT_EQ(content.rows.size(), 1u);
+  EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("Faust")));
+  EXPECT_EQ(content.rows[0][1], ado::Value::text(QString(300, QLatin1Char('n'))));
+}
+
 TEST_F(StatementTextTest, AFailedStagingLeavesNoPartialScratchTable) {
   test::WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}, {"B`C", FieldType::Alpha, 5}},
                    {{std::string("x"), std::string("y")}});

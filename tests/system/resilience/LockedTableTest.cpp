@@ -5,6 +5,7 @@
 #include "tests/system/run/RunFixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace orl::test {
@@ -92,6 +95,32 @@ TEST_F(LockedTableTest, AReadOnlyTableFileIsLeftAsItIs) {
     expectRefusedWith(QStringLiteral("is read-only"));
     ASSERT_TRUE(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
   }
+  expectChangedNow();
+}
+
+TEST_F(LockedTableTest, ATableFileThatThisUserMayNotWriteIsLeftAsItIs) {
+  // Another user's table, writable by its owner only, in a folder anyone may
+  // write: renaming would be allowed, changing the table is not.
+  if (::geteuid() != 0) GTEST_SKIP() << "only the super-user can give a file to another user";
+  const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
+                   QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+  for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.dataFolder(),
+                                folders.programFolder(), folders.scratchFile()})
+    ASSERT_TRUE(QFile(folder).setPermissions(all));
+  for (const char* member : {"T.db", "T.mb"})
+    ASSERT_TRUE(QFile(folders.path(QLatin1String(member)))
+                    .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+  const auto before = folders.snapshot();
+  EXPECT_EXIT(
+      {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(3);
+        const bool changed = run();
+        const QString reports = boxes.errorReports().join(QLatin1Char('\n'));
+        std::fputs(reports.toUtf8().constData(), stderr);
+        std::_Exit(!changed && reports.contains(QStringLiteral("is read-only")) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "T.db");
+  EXPECT_EQ(folders.snapshot(), before);
   expectChangedNow();
 }
 

@@ -51,6 +51,32 @@ TEST_F(CommandLineTest, ChangesAFieldOfACorpusCopyWithoutADisplay) {
   EXPECT_TRUE(output.startsWith(QStringLiteral("Santa cruz\nLos gatos\n"))) << output.toStdString();
 }
 
+TEST_F(CommandLineTest, TablesWithNonAsciiNamesAreListedAndChangedAsTheTableListNamesThem) {
+  using pdx::FieldType;
+  WriteTable(folders.path(QStringLiteral("Straße.db")), {{"Name", FieldType::Alpha, 10}}, {{std::string("anna")}});
+  WriteTable(folders.path(QStringLiteral("Strasse.db")), {{"Name", FieldType::Alpha, 10}}, {{std::string("bert")}});
+  // What a run killed while writing its new table leaves.
+  QFile leftover(folders.path(QStringLiteral(".orlintide-new.Strasse.db")));
+  ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+  leftover.close();
+  const QByteArray other = folders.snapshot().at(QStringLiteral("Strasse.db"));
+
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--list-tables")}), 0)
+      << errors.toStdString();
+  EXPECT_EQ(output, QStringLiteral("STRASSE\nSTRAßE\n"));
+  EXPECT_FALSE(QFile::exists(folders.path(QStringLiteral(".orlintide-new.Strasse.db"))));
+
+  EXPECT_EQ(runProgram({QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                        QStringLiteral("straße"), QStringLiteral("--field"), QStringLiteral("Name"),
+                        QStringLiteral("--case"), QStringLiteral("upper")}),
+            0)
+      << errors.toStdString();
+  EXPECT_EQ(QDir(folders.dataFolder()).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{QStringLiteral("Strasse.db"), QStringLiteral("Straße.db")}));
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("Straße.db"))).rows[0][0], ado::Value::text(QStringLiteral("ANNA")));
+  EXPECT_EQ(folders.snapshot().at(QStringLiteral("Strasse.db")), other);
+}
+
 TEST_F(CommandLineTest, ExitsNonZeroAfterAnyReportedError) {
   if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
   const auto before = folders.snapshot();
