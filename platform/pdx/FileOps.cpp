@@ -23,6 +23,7 @@ const char* fileOpName(FileOp op) {
     case FileOp::Exists: return "look up";
     case FileOp::SyncFolder: return "flush the folder";
     case FileOp::Read: return "read";
+    case FileOp::CopyAccess: return "copy the permissions of";
   }
   return "use";
 }
@@ -158,6 +159,19 @@ std::string PosixFileOps::readSmallFile(const std::string& path, std::size_t lim
   }
   ::close(fd);
   return content;
+}
+
+void PosixFileOps::copyAccess(const std::string& from, const std::string& to) {
+  struct stat source {};
+  if (::stat(from.c_str(), &source) != 0) throw FileOpError(FileOp::CopyAccess, from, errno, to);
+  mode_t mode = source.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO);
+  // Only the super-user may give a file away; anyone may try the group.
+  const uid_t owner = ::geteuid() == 0 ? source.st_uid : static_cast<uid_t>(-1);
+  if (::chown(to.c_str(), owner, source.st_gid) != 0) {
+    if (errno != EPERM) throw FileOpError(FileOp::CopyAccess, from, errno, to);
+    mode &= ~S_IRWXG;
+  }
+  if (::chmod(to.c_str(), mode) != 0) throw FileOpError(FileOp::CopyAccess, from, errno, to);
 }
 
 std::string folderOf(const std::string& path) {

@@ -15,7 +15,7 @@
 namespace orl::pdx {
 
 // The kinds of operation, as a failure names them and as a test counts them.
-enum class FileOp { Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read };
+enum class FileOp { Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess };
 
 const char* fileOpName(FileOp op);
 
@@ -64,6 +64,10 @@ class FileOps {
   virtual void syncFolder(const std::string& folder) = 0;
   // The whole content of a small file; fails when it is longer than `limit`.
   virtual std::string readSmallFile(const std::string& path, std::size_t limit) = 0;
+  // Gives `to` the permissions of `from`, and its owner and group where this
+  // user may set them. A group that cannot be kept gets no rights on `to`,
+  // so that a new file is never open to more people than the old one.
+  virtual void copyAccess(const std::string& from, const std::string& to) = 0;
 };
 
 // The real file system, through POSIX calls.
@@ -76,6 +80,7 @@ class PosixFileOps final : public FileOps {
   bool exists(const std::string& path) override;
   void syncFolder(const std::string& folder) override;
   std::string readSmallFile(const std::string& path, std::size_t limit) override;
+  void copyAccess(const std::string& from, const std::string& to) override;
 };
 
 // The folder part of a path ("." when there is none) and the name part.

@@ -154,6 +154,27 @@ std::vector<std::string> journalsFor(Folder& folder, const std::string& prefix, 
   return found;
 }
 
+std::string extensionOf(const std::string& name) {
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+// Each new member gets the permissions, owner and group of the old member
+// of its kind, or of the old table file, so that a shared or private table
+// stays as shared or as private as it was.
+void keepAccess(Folder& folder, const Journal& journal) {
+  for (const auto& name : journal.newMembers) {
+    const std::string* sameKind = nullptr;
+    const std::string* table = nullptr;
+    for (const auto& old : journal.oldMembers) {
+      if (sameNameButCase(extensionOf(old), extensionOf(name))) sameKind = &old;
+      if (sameNameButCase(extensionOf(old), ".db")) table = &old;
+    }
+    if (const std::string* like = sameKind ? sameKind : table)
+      folder.files().copyAccess(folder.path(*like), folder.path(StagedPrefix + name));
+  }
+}
+
 void checkName(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos || name.find('\n') != std::string::npos ||
       name.find('\0') != std::string::npos)
@@ -305,6 +326,7 @@ void FamilyReplacement::commit() {
   for (const auto& name : journal.newMembers) hasTable = hasTable || sameNameButCase(name, tableName_);
   if (!hasTable) throw Error("No new table \"" + tableName_ + "\" has been written to replace the old one");
   journal.oldMembers = familyOf(files_, folder_, tableName_);
+  keepAccess(dir, journal);
 
   const std::string journalName = JournalPrefix + tableName_;
   const std::string temporary = journalName + TemporarySuffix;

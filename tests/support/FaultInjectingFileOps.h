@@ -71,6 +71,10 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     check(pdx::FileOp::Read, path);
     return real_.readSmallFile(path, limit);
   }
+  void copyAccess(const std::string& from, const std::string& to) override {
+    check(pdx::FileOp::CopyAccess, from, to);
+    real_.copyAccess(from, to);
+  }
 
  private:
   class File final : public pdx::OutputFile {

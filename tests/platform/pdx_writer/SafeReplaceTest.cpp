@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -84,6 +87,33 @@ TEST_F(SafeReplaceTest, CommitPutsTheNewFamilyInPlaceOfTheWholeOldOne) {
   EXPECT_EQ(test::readRows(folder.file("CUSTOMER.DB")).size(), 2u);
 }
 
+TEST_F(SafeReplaceTest, TheNewFamilyIsAsPrivateOrAsSharedAsTheOldOne) {
+  struct stat info {};
+  const auto statOf = [&](const std::string& path) {
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info;
+  };
+  const bool root = ::geteuid() == 0;
+  // Somebody else's memo file, in a group of its own, when the tests may give files away.
+  const uid_t otherUser = root ? 65534 : ::geteuid();
+  const gid_t otherGroup = root ? 65534 : ::getegid();
+  ASSERT_EQ(::chmod(folder.file("CUSTOMER.DB").c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(folder.file("customer.mb").c_str(), 0660), 0);
+  ASSERT_EQ(::chown(folder.file("customer.mb").c_str(), otherUser, otherGroup), 0);
+  replaceTable(real, folder.path());
+  EXPECT_EQ(statOf(folder.file("CUSTOMER.DB")).st_mode & 07777, 0640u);
+  EXPECT_EQ(statOf(folder.file("CUSTOMER.MB")).st_mode & 07777, 0660u);
+  EXPECT_EQ(info.st_uid, otherUser);
+  EXPECT_EQ(info.st_gid, otherGroup);
+
+  // Without an old memo file, the new one is like the old table file.
+  TempFolder bare;
+  put(bare.file("CUSTOMER.DB"), "old table");
+  ASSERT_EQ(::chmod(bare.file("CUSTOMER.DB").c_str(), 0600), 0);
+  replaceTable(real, bare.path());
+  EXPECT_EQ(statOf(bare.file("CUSTOMER.MB")).st_mode & 07777, 0600u);
+}
+
 TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamily) {
   FaultInjectingFileOps counting(real);
   {
@@ -93,7 +123,8 @@ TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamil
   }
   int cases = 0;
   for (const FileOp kind : {FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close, FileOp::Rename,
-                            FileOp::Remove, FileOp::List, FileOp::Exists, FileOp::SyncFolder, FileOp::Read}) {
+                            FileOp::Remove, FileOp::List, FileOp::Exists, FileOp::SyncFolder, FileOp::Read,
+                            FileOp::CopyAccess}) {
     for (int n = 1; n <= counting.count(kind); ++n) {
       SCOPED_TRACE(std::string(fileOpName(kind)) + " #" + std::to_string(n));
       TempFolder trial;

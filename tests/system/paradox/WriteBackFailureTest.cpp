@@ -82,7 +82,7 @@ TEST_P(WriteBackFailureTest, LeavesTheOriginalOrTheCheckedNewTable) {
 
 INSTANTIATE_TEST_SUITE_P(EveryPoint, WriteBackFailureTest,
                          ::testing::Values(FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close,
-                                           FileOp::Rename, FileOp::Remove, FileOp::SyncFolder),
+                                           FileOp::Rename, FileOp::Remove, FileOp::SyncFolder, FileOp::CopyAccess),
                          [](const auto& point) {
                            std::string name = pdx::fileOpName(point.param);
                            std::erase(name, ' ');
