@@ -2,10 +2,40 @@
 
 #include "platform/pdx/Family.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <string_view>
+#include <thread>
 
 namespace orl::pdx {
+
+// An exclusive flock on the folder itself, held for the object's lifetime.
+class FolderLock {
+ public:
+  enum class State { Held, Busy, Unsupported };
+  explicit FolderLock(const std::string& folder)
+      : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~FolderLock() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  State tryLock() {
+    if (descriptor_ < 0) return State::Unsupported;
+    if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) return State::Held;
+    return errno == EWOULDBLOCK ? State::Busy : State::Unsupported;
+  }
+
+ private:
+  int descriptor_;
+};
+
 namespace {
 
 const std::string StagedPrefix = ".orlintide-new.";
@@ -191,8 +221,34 @@ std::vector<std::string> familyOf(FileOps& files, const std::string& folder, con
   return family;
 }
 
+namespace {
+
+bool hasLeftovers(Folder& dir, const std::string& tableName) {
+  const std::string stem = stemOf(tableName);
+  for (const std::string* prefix : {&StagedPrefix, &AsidePrefix})
+    if (!namesWithPrefix(dir, *prefix, stem).empty()) return true;
+  for (const std::string* prefix : {&JournalPrefix, &DonePrefix})
+    if (!journalsFor(dir, *prefix, tableName).empty() || !journalsFor(dir, *prefix, tableName, TemporarySuffix).empty())
+      return true;
+  return false;
+}
+
+Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName);
+
+}  // namespace
+
 Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, const std::string& tableName) {
   checkName(tableName);
+  Folder dir(files, folder);
+  if (!hasLeftovers(dir, tableName)) return Recovery::NothingLeft;
+  FolderLock lock(folder);
+  if (lock.tryLock() == FolderLock::State::Busy) return Recovery::InProgress;
+  return recoverLocked(files, folder, tableName);
+}
+
+namespace {
+
+Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName) {
   Folder dir(files, folder);
   const std::string stem = stemOf(tableName);
   // A journal names files of this table only; anything else means it was tampered with.
@@ -245,6 +301,8 @@ Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, c
   return removed ? Recovery::RolledBack : Recovery::NothingLeft;
 }
 
+}  // namespace
+
 bool FamilyReplacement::isWorkingFile(const std::string& name) {
   for (const std::string* prefix : {&StagedPrefix, &AsidePrefix, &JournalPrefix, &DonePrefix})
     if (startsWith(name, *prefix)) return true;
@@ -270,9 +328,13 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
     if (!seen) tables.push_back(table);
   }
   std::vector<std::string> failures;
+  if (tables.empty()) return failures;
+  FolderLock lock(folder);
+  if (lock.tryLock() == FolderLock::State::Busy) return failures;
   for (const auto& table : tables) {
     try {
-      recover(files, folder, table);
+      checkName(table);
+      recoverLocked(files, folder, table);
     } catch (const Error& error) {
       failures.push_back(table + ": " + error.what());
     }
@@ -281,8 +343,20 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
 }
 
 FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)
-    : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)) {
-  recover(files_, folder_, tableName_);
+    : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)),
+      lock_(std::make_unique<FolderLock>(folder_)) {
+  checkName(tableName_);
+  // Another process's recovery holds the lock for moments; another
+  // replacement for as long as it writes and checks its table.
+  constexpr auto Patience = std::chrono::seconds(5);
+  const auto giveUp = std::chrono::steady_clock::now() + Patience;
+  while (lock_->tryLock() == FolderLock::State::Busy) {
+    if (std::chrono::steady_clock::now() >= giveUp)
+      throw Error("Another program is replacing a table in the folder \"" + folder_ +
+                  "\"; nothing was changed. Try again when it has finished.");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  recoverLocked(files_, folder_, tableName_);
 }
 
 FamilyReplacement::~FamilyReplacement() {

@@ -29,9 +29,16 @@
 // the new family was complete and checked, and step 3 is finished; a done
 // journal means only step 4's removals are left. So a process killed at any
 // moment leaves the original family or the complete new one.
+//
+// A replacement holds an exclusive lock on the folder (flock) from its
+// construction to its end, and recovery from other processes takes the
+// same lock, so that a program that only opens or lists the table never
+// takes a running replacement's files for leftovers. On a file system
+// without such locks, everything goes on unlocked.
 
 #include "platform/pdx/FileOps.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,11 +55,16 @@ enum class Recovery {
   RolledBack,      // an unfinished replacement was undone; the original is intact
   RolledForward,   // an interrupted replacement was finished
   CleanedUp,       // the old family set aside was removed after a finished replacement
+  InProgress,      // another replacement in the folder is running; its files are left to it
 };
+
+class FolderLock;
 
 class FamilyReplacement {
  public:
-  // Puts right whatever an interrupted replacement of this table left.
+  // Waits a few seconds at most for another replacement in the folder to
+  // end, then puts right whatever an interrupted replacement of this table
+  // left. Throws when the other replacement goes on.
   FamilyReplacement(FileOps& files, std::string folder, std::string tableName);
   // Without a commit, the staged files are removed.
   ~FamilyReplacement();
@@ -94,6 +106,7 @@ class FamilyReplacement {
   std::string tableName_;
   bool committed_ = false;
   std::vector<std::string> leftovers_;
+  std::unique_ptr<FolderLock> lock_;
 };
 
 }  // namespace orl::pdx

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -112,6 +116,63 @@ TEST_F(SafeReplaceTest, TheNewFamilyIsAsPrivateOrAsSharedAsTheOldOne) {
   ASSERT_EQ(::chmod(bare.file("CUSTOMER.DB").c_str(), 0600), 0);
   replaceTable(real, bare.path());
   EXPECT_EQ(statOf(bare.file("CUSTOMER.MB")).st_mode & 07777, 0600u);
+}
+
+// Another process in the middle of a replacement: it has written part of
+// its new table and not yet committed.
+class ReplacementInAnotherProcess {
+ public:
+  ReplacementInAnotherProcess(const std::string& folder, int holdMilliseconds) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    child_ = ::fork();
+    if (child_ == 0) {
+      PosixFileOps files;
+      FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
+      files.createExclusive(replacement.stagedPath("CUSTOMER.DB"))->close();
+      if (::write(ready[1], "1", 1) != 1) ::_exit(1);
+      ::usleep(static_cast<useconds_t>(holdMilliseconds) * 1000);
+      ::_exit(0);
+    }
+    char sign = 0;
+    EXPECT_EQ(::read(ready[0], &sign, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  ~ReplacementInAnotherProcess() {
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
+  ReplacementInAnotherProcess(const ReplacementInAnotherProcess&) = delete;
+  ReplacementInAnotherProcess& operator=(const ReplacementInAnotherProcess&) = delete;
+
+ private:
+  pid_t child_ = -1;
+};
+
+TEST_F(SafeReplaceTest, ARunningReplacementIsNeverTakenForLeftoversByAnotherProcess) {
+  {
+    ReplacementInAnotherProcess other(folder.path(), 60'000);
+    const Contents during = contentsOf(folder.path());
+    ASSERT_EQ(during.count(".orlintide-new.CUSTOMER.DB"), 1u);
+    EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::InProgress);
+    EXPECT_TRUE(FamilyReplacement::recoverFolder(real, folder.path()).empty());
+    EXPECT_EQ(contentsOf(folder.path()), during);
+    // A second replacement waits for the first, then gives up, changing nothing.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(replaceTable(real, folder.path()), Error);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(contentsOf(folder.path()), during);
+  }
+  // Once the other process is gone (killed here), its staged file is a leftover.
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledBack);
+  EXPECT_EQ(contentsOf(folder.path()), original);
+}
+
+TEST_F(SafeReplaceTest, AReplacementWaitsForOneThatEndsSoon) {
+  ReplacementInAnotherProcess other(folder.path(), 300);
+  replaceTable(real, folder.path());
+  EXPECT_EQ(contentsOf(folder.path()), replaced);
 }
 
 TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamily) {
