@@ -233,21 +233,7 @@ bool hasLeftovers(Folder& dir, const std::string& tableName) {
   return false;
 }
 
-Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName);
-
-}  // namespace
-
-Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, const std::string& tableName) {
-  checkName(tableName);
-  Folder dir(files, folder);
-  if (!hasLeftovers(dir, tableName)) return Recovery::NothingLeft;
-  FolderLock lock(folder);
-  if (lock.tryLock() == FolderLock::State::Busy) return Recovery::InProgress;
-  return recoverLocked(files, folder, tableName);
-}
-
-namespace {
-
+// What recover() does, with the folder's lock held (or not to be had).
 Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName) {
   Folder dir(files, folder);
   const std::string stem = stemOf(tableName);
@@ -302,6 +288,15 @@ Recovery recoverLocked(FileOps& files, const std::string& folder, const std::str
 }
 
 }  // namespace
+
+Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, const std::string& tableName) {
+  checkName(tableName);
+  Folder dir(files, folder);
+  if (!hasLeftovers(dir, tableName)) return Recovery::NothingLeft;
+  FolderLock lock(folder);
+  if (lock.tryLock() == FolderLock::State::Busy) return Recovery::InProgress;
+  return recoverLocked(files, folder, tableName);
+}
 
 bool FamilyReplacement::isWorkingFile(const std::string& name) {
   for (const std::string* prefix : {&StagedPrefix, &AsidePrefix, &JournalPrefix, &DonePrefix})

@@ -23,8 +23,8 @@
 //    aside are removed, then that journal.
 // A failure in step 3 moves everything back and removes the journal.
 //
-// recover() (run by the constructor, so by every replacement, and by
-// whoever opens the table first) reads what is left: no journal means the
+// Recovery (run by the constructor, so by every replacement, and by
+// recover() for whoever opens the table first) reads what is left: no journal means the
 // original is intact and staged files are removed; a replace journal means
 // the new family was complete and checked, and step 3 is finished; a done
 // journal means only step 4's removals are left. So a process killed at any
