@@ -158,11 +158,11 @@ pdx::FileOps& ParadoxFolderDriver::files() { return seams_.files ? *seams_.files
 QString ParadoxFolderDriver::tableFile(const QString& table) const {
   if (DroppedTables::isMarked(folder_, table))
     throw driverError(QStringLiteral("The table '%1' has been dropped.").arg(table));
-  const QString wanted = table + QStringLiteral(".db");
+  const std::string wanted = (table + QStringLiteral(".db")).toStdString();
   QStringList found;
   const QDir folder(folder_);
   for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-    if (pdx::sameNameButCase(name.toStdString(), wanted.toStdString())) found << name;
+    if (pdx::sameNameButCase(name.toStdString(), wanted)) found << name;
   if (found.isEmpty())
     throw driverError(QStringLiteral("The Microsoft Jet database engine could not find the object '%1'. Make sure "
                                      "the object exists and that you spell its name and the path name correctly.")

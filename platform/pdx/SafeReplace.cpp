@@ -223,13 +223,21 @@ std::vector<std::string> familyOf(FileOps& files, const std::string& folder, con
 
 namespace {
 
+// One look at the folder, since every opening of a table asks.
 bool hasLeftovers(Folder& dir, const std::string& tableName) {
   const std::string stem = stemOf(tableName);
-  for (const std::string* prefix : {&StagedPrefix, &AsidePrefix})
-    if (!namesWithPrefix(dir, *prefix, stem).empty()) return true;
-  for (const std::string* prefix : {&JournalPrefix, &DonePrefix})
-    if (!journalsFor(dir, *prefix, tableName).empty() || !journalsFor(dir, *prefix, tableName, TemporarySuffix).empty())
-      return true;
+  for (const auto& name : dir.names()) {
+    for (const std::string* prefix : {&StagedPrefix, &AsidePrefix})
+      if (startsWith(name, *prefix) && sameMember(name.substr(prefix->size()), stem)) return true;
+    for (const std::string* prefix : {&JournalPrefix, &DonePrefix}) {
+      if (!startsWith(name, *prefix)) continue;
+      std::string table = name.substr(prefix->size());
+      if (table.size() > TemporarySuffix.size() &&
+          table.compare(table.size() - TemporarySuffix.size(), TemporarySuffix.size(), TemporarySuffix) == 0)
+        table.resize(table.size() - TemporarySuffix.size());
+      if (sameNameButCase(table, tableName)) return true;
+    }
+  }
   return false;
 }
 
