@@ -35,7 +35,8 @@ void print(std::FILE* stream, const QString& text) {
 // question is answered No, since nobody is there to answer it.
 class TerminalMessageBoxes final : public ui::MessageBoxes {
  public:
-  TerminalMessageBoxes(std::FILE* output, std::FILE* errors) : output_(output), errors_(errors) {}
+  TerminalMessageBoxes(std::FILE* output, std::FILE* errors, bool answerYes = false)
+      : output_(output), errors_(errors), answerYes_(answerYes) {}
   void showErrorReport(const QString& text) override {
     ++reports;
     // The report separates its parts with carriage returns, which a terminal would overprint.
@@ -44,14 +45,16 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
   }
   void inform(const QString& text) override { print(output_, text + QLatin1Char('\n')); }
   bool askYesNo(const QString& text) override {
-    print(errors_, text + QStringLiteral(" (answered No)\n"));
-    return false;
+    print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: --drop-indexes)\n")
+                                      : QStringLiteral(" (answered No: nothing was changed; --drop-indexes answers Yes)\n")));
+    return answerYes_;
   }
   int reports = 0;
 
  private:
   std::FILE* output_;
   std::FILE* errors_;
+  bool answerYes_;
 };
 
 class TextList final : public ui::ListItems {
@@ -178,6 +181,10 @@ QString usage() {
       "  --list-tables  the tables of DIR, as the table list names them\n"
       "  --list-fields  the fields of T with their data types\n"
       "  --preview      the first 100 entries of field F\n"
+      "  --drop-indexes when F is a key or indexed field, which a run cannot yet\n"
+      "                 rebuild, let the table lose that index (or, for a key\n"
+      "                 field, its key and every index); without it such a run\n"
+      "                 changes nothing and exits with status 1\n"
       "  --help         this text\n"
       "\n"
       "Error reports go to standard error. The exit status is 0 on success, 1\n"
@@ -197,7 +204,9 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
   const QCommandLineOption listFields(QStringLiteral("list-fields"));
   const QCommandLineOption preview(QStringLiteral("preview"));
   const QCommandLineOption help(QStringLiteral("help"));
-  parser.addOptions({folderOption, tableOption, fieldOption, caseOption, listTables, listFields, preview, help});
+  const QCommandLineOption dropIndexes(QStringLiteral("drop-indexes"));
+  parser.addOptions({folderOption, tableOption, fieldOption, caseOption, listTables, listFields, preview, help,
+                     dropIndexes});
   const auto misuse = [&](const QString& why) {
     print(errors, why + QStringLiteral("\n\n") + usage());
     return Misused;
@@ -249,7 +258,7 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
     const auto choice = caseChoiceOf(parser.value(caseOption));
     if (!choice) return misuse(QStringLiteral("Unknown case: %1").arg(parser.value(caseOption)));
 
-    TerminalMessageBoxes boxes(output, errors);
+    TerminalMessageBoxes boxes(output, errors, parser.isSet(dropIndexes));
     ui::QtEventPump pump;
     SystemTimeOfDayClock clock;
     TerminalWindow window(table, folder, field, static_cast<int>(fields.size()), *choice, entries,

@@ -5,7 +5,9 @@
 #include "platform/pdx/CodePage.h"
 #include "platform/pdx/Error.h"
 #include "platform/pdx/Family.h"
+#include "platform/ado/ParadoxValues.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/TableUpdate.h"
 #include "platform/pdx/Writer.h"
 
 #include <QDateTime>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace orl::ado {
@@ -143,16 +146,15 @@ std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& colum
   return fields;
 }
 
-namespace {
-
-}  // namespace
-
 pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
   if (value.isNull()) return pdx::Null{};
   if (isEmptyText(value)) return pdx::Null{};
   // The field's name is made text only for a message: this runs for every value.
   const auto name = [&] { return QString::fromStdString(field.name); };
   const auto wrong = [&] { return cannotKeep(name(), value, QStringLiteral("it is not a value of the field's type")); };
+  // A run's update gives every field text; a number or a date keeps its own
+  // kind only where the scratch database recognised its standard form.
+  const bool isText = value.kind() == Value::Kind::Text;
   switch (field.type) {
     case FieldType::Alpha:
     case FieldType::Memo:
@@ -160,18 +162,30 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
       return value.toText().toStdString();
     case FieldType::Bytes:
     case FieldType::Binary:
+    case FieldType::FormattedMemo:
+    case FieldType::Ole:
+    case FieldType::Graphic:
       if (value.kind() != Value::Kind::Bytes) throw wrong();
       return value.asBytes();
+    case FieldType::Short:
     case FieldType::Long:
-      if (!isWhole(value)) throw wrong();
-      return std::int64_t{value.asInteger()};
+    case FieldType::Autoincrement: {
+      if (isWhole(value)) return std::int64_t{value.asInteger()};
+      const auto whole = isText ? ParseInteger(value.asText()) : std::nullopt;
+      if (!whole) throw wrong();
+      return *whole;
+    }
     case FieldType::Number:
+    case FieldType::Money:
       switch (value.kind()) {
         case Value::Kind::Double:
           return value.asDouble();
         case Value::Kind::Int16:
         case Value::Kind::Int32:
           return static_cast<double>(value.asInteger());
+        case Value::Kind::Text:
+          if (const auto number = ParseDouble(value.asText().toLower())) return *number;
+          throw wrong();
         case Value::Kind::Decimal: {
           const auto whole = ParseInteger(value.toText());
           if (!whole || *whole > LargestExactDouble || *whole < -LargestExactDouble)
@@ -181,27 +195,113 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field) {
         default:
           throw wrong();
       }
+    case FieldType::Logical:
+      if (value.kind() == Value::Kind::Boolean) return value.asBoolean();
+      if (isText && value.asText().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
+      if (isText && value.asText().compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
+      throw wrong();
     case FieldType::Bcd:
-      if (value.kind() != Value::Kind::Decimal) throw wrong();
-      return value.asDecimal();
+      if (value.kind() == Value::Kind::Decimal) return value.asDecimal();
+      if (const auto decimal = isText ? ParseDecimal(value.asText()) : std::nullopt) return *decimal;
+      throw wrong();
     case FieldType::Date:
-      if (value.kind() != Value::Kind::Date) throw wrong();
-      return value.asDate();
+      if (value.kind() == Value::Kind::Date) return value.asDate();
+      if (const auto date = isText ? ParseDate(value.asText()) : std::nullopt) return *date;
+      throw wrong();
     case FieldType::Time:
-      if (value.kind() != Value::Kind::Time) throw wrong();
-      return value.asTime();
+      if (value.kind() == Value::Kind::Time) return value.asTime();
+      if (const auto time = isText ? ParseTime(value.asText()) : std::nullopt) return *time;
+      throw wrong();
     case FieldType::Timestamp:
       if (value.kind() == Value::Kind::Date) return pdx::Timestamp{value.asDate(), pdx::TimeOfDay{0}};
-      if (value.kind() != Value::Kind::Timestamp) throw wrong();
-      return value.asTimestamp();
-    default:
-      break;
+      if (value.kind() == Value::Kind::Timestamp) return value.asTimestamp();
+      if (const auto stamp = isText ? ParseTimestamp(value.asText()) : std::nullopt) return *stamp;
+      throw wrong();
   }
   throw wrong();
 }
 
-StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files) {
+namespace {
+
+// Whether a scratch value is the old field's value as the staging copy gave
+// it: blank for blank, the same bytes, or the same standard text form.
+bool readsBackTheSame(const Value& scratch, const pdx::Value& before, const pdx::Field& field,
+                      const pdx::CodePage& codePage) {
+  const Value was = FromParadox(before, field.type, codePage);
+  const auto blank = [](const Value& value) { return value.isNull() || isEmptyText(value); };
+  if (blank(was) || blank(scratch)) return blank(was) && blank(scratch);
+  const bool wasBytes = was.kind() == Value::Kind::Bytes;
+  if (wasBytes || scratch.kind() == Value::Kind::Bytes)
+    return wasBytes && scratch.kind() == Value::Kind::Bytes && was.asBytes() == scratch.asBytes();
+  return was.toText() == scratch.toText();
+}
+
+bool identical(const pdx::Value& a, const pdx::Value& b) {
+  if (const auto* number = std::get_if<double>(&a)) {
+    const auto* other = std::get_if<double>(&b);
+    return other && std::memcmp(number, other, sizeof(double)) == 0;
+  }
+  return a == b;
+}
+
+// The value a record's field is to hold, or nothing when it keeps its old one
+// (and so its bytes, whatever the scratch database could not represent).
+std::optional<pdx::Value> changedValue(const Value& scratch, const pdx::Value& before, const pdx::Field& field,
+                                       const pdx::CodePage& codePage) {
+  try {
+    pdx::Value fresh = ToParadox(scratch, field);
+    if (identical(fresh, before) || readsBackTheSame(scratch, before, field, codePage)) return std::nullopt;
+    return fresh;
+  } catch (const Error&) {
+    if (readsBackTheSame(scratch, before, field, codePage)) return std::nullopt;
+    throw;
+  }
+}
+
+// The new values written into the old table's own structure.
+StagedExport exportIntoStructure(const QString& folder, const QString& table, const std::string& tablePath,
+                                 const std::vector<ScratchColumn>& columns, const OpenRows& openRows,
+                                 pdx::FileOps& files, IndexLoss loss) {
+  StagedExport staged{folder, table, {}, nullptr,
+                      std::make_unique<pdx::TableUpdate>(files, tablePath,
+                                                         loss == IndexLoss::SecondaryIndexes
+                                                             ? pdx::TableUpdate::Indexes::DropThoseOfChanged
+                                                             : pdx::TableUpdate::Indexes::Keep)};
+  const pdx::TableHeader& header = staged.update->header();
+  if (columns.size() != header.fields.size())
+    throw Error::provider(QStringLiteral("The scratch table '%1' has %2 columns where the Paradox table has %3 fields.")
+                              .arg(table)
+                              .arg(columns.size())
+                              .arg(header.fields.size()));
+  std::vector<std::size_t> all;
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c].name.compare(QString::fromStdString(header.fields[c].name), Qt::CaseInsensitive) != 0)
+      throw Error::provider(QStringLiteral("Column %1 of the scratch table '%2' is '%3' where the Paradox table has '%4'.")
+                                .arg(c + 1)
+                                .arg(table, columns[c].name, QString::fromStdString(header.fields[c].name)));
+    all.push_back(c);
+  }
+  const pdx::CodePage codePage(header.textCodePage());
+  const auto rows = openRows(all);
+  std::vector<Value> row;
+  staged.update->write([&](const std::vector<pdx::Value>& before, pdx::RecordChanges& changes) {
+    if (!rows->next(row)) return false;
+    if (before.empty()) return true;
+    if (row.size() != before.size())
+      throw Error::provider(QStringLiteral("A row of the scratch table holds %1 values, not %2.")
+                                .arg(row.size())
+                                .arg(before.size()));
+    for (std::size_t c = 0; c < row.size(); ++c) changes[c] = changedValue(row[c], before[c], header.fields[c], codePage);
+    return true;
+  });
+  staged.stagedTable = QString::fromStdString(staged.update->stagedTablePath());
+  return staged;
+}
+
+}  // namespace
+
+StagedExport ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
+                             const OpenRows& openRows, pdx::FileOps& files, IndexLoss loss) {
   if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
     throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
   const QString table = fileName.left(fileName.size() - 3);
@@ -214,13 +314,15 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     if (replaced) {
       if (!DroppedTables::isMarked(folder, table))
         throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));
+      const std::string tablePath = pdx::joinPath(folder.toStdString(), *replaced);
+      if (loss != IndexLoss::KeyAndIndexes)
+        return exportIntoStructure(folder, table, tablePath, columns, openRows, files, loss);
       // Text is written as the table being replaced had it.
-      const pdx::TableHeader header = pdx::Table::inspect(pdx::joinPath(folder.toStdString(), *replaced));
+      const pdx::TableHeader header = pdx::Table::inspect(tablePath);
       settings.codePage = header.textCodePage();
       settings.sortOrder = header.sortOrder;
       if (!header.sortOrderName.empty()) settings.sortOrderName = header.sortOrderName;
     }
-
     // Two passes, so that memory does not grow with the table: the first
     // chooses each field's type from every value, the second writes.
     const pdx::CodePage page(settings.codePage);
@@ -247,7 +349,7 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
     settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
     StagedExport staged{folder, table, {},
-                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName)};
+                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName), nullptr};
     pdx::TableWriter writer(files, staged.replacement->stagedPath(targetName), settings);
     std::vector<pdx::Value> record(settings.fields.size());
     for (const auto rows = openRows(all); rows->next(row);) {
@@ -268,7 +370,10 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
 
 void CommitExport(StagedExport& staged) {
   try {
-    staged.replacement->commit();
+    if (staged.update)
+      staged.update->commit();
+    else
+      staged.replacement->commit();
   } catch (const pdx::Error& error) {
     throw Error::provider(QString::fromStdString(error.what()));
   }

@@ -4,6 +4,7 @@
 #include "platform/pdx/CodePage.h"
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/SafeReplace.h"
+#include "platform/pdx/TableUpdate.h"
 #include "platform/pdx/Value.h"
 
 #include <QString>
@@ -54,25 +55,40 @@ std::vector<pdx::Field> ParadoxFieldsFor(const std::vector<ScratchColumn>& colum
 // field and the value when it cannot be kept unchanged.
 pdx::Value ToParadox(const Value& value, const pdx::Field& field);
 
-// A new table written under its staged name, waiting to take its place.
+// What a write-back may give up of the table it replaces, as the user agreed.
+enum class IndexLoss {
+  None,              // nothing: a value change in a key or an indexed field is refused
+  SecondaryIndexes,  // the secondary indexes covering a changed field
+  KeyAndIndexes,     // the whole structure: the table is written anew, unkeyed, at level 5
+};
+
+// A new table written under its staged name, waiting to take its place:
+// either a table written anew (`replacement`) or the old one with new
+// values (`update`). Either abandons the staged files unless committed.
 struct StagedExport {
   QString folder;
   QString table;        // T
   QString stagedTable;  // the path of the staged ".db" file
-  std::unique_ptr<pdx::FamilyReplacement> replacement;  // abandons the staged files unless committed
+  std::unique_ptr<pdx::FamilyReplacement> replacement;
+  std::unique_ptr<pdx::TableUpdate> update;
 };
 
-// Carries out the export statement: writes the rows as the new unkeyed
-// level-5 table `fileName` (T.db, with T.mb when needed) in the folder, in
-// the code page and sort order of the table it replaces, under staged names;
-// nothing in the folder is replaced yet. `openRows` gives the rows from
+// Carries out the export statement under staged names; nothing in the
+// folder is replaced yet. Where the folder holds the table T.db that a
+// DROP TABLE marked, the rows are its records in stored order and their
+// values are written into its own structure (TableUpdate.h): what `loss`
+// allows of its indexes may go, nothing else. Otherwise, or where `loss`
+// gives up the key, the rows become a new unkeyed level-5 table `fileName`
+// (T.db, with T.mb when needed), in the code page and sort order of the
+// table it replaces. `openRows` gives the rows from
 // the first each time it is called, with the values of the given columns
 // (positions in `columns`) in that order; they are read twice and never
 // held, the first time only as far as the field types need. Fails when a
 // table of that name is in the folder and has not been dropped.
 using OpenRows = std::function<std::unique_ptr<Rows>(const std::vector<std::size_t>& columns)>;
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
-                             const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files);
+                             const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files,
+                             IndexLoss loss = IndexLoss::None);
 
 // Puts the staged table in place of the whole old family.
 void CommitExport(StagedExport& staged);

@@ -49,6 +49,9 @@ class ScratchDatabase final : public Provider {
   // null when there is none. A caller may read it back before committing.
   const StagedExport* stagedExport() const { return staged_.get(); }
   void commitExport();
+  // What the next export may give up of the table it replaces; it goes back
+  // to nothing after that export.
+  void allowIndexLoss(IndexLoss loss) { indexLoss_ = loss; }
   // Removes the staged table; the folder stays as it was.
   void abandonExport() { staged_.reset(); }
 
@@ -103,6 +106,7 @@ class ScratchDatabase final : public Provider {
   bool inBatch_ = false;
   QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;
+  IndexLoss indexLoss_ = IndexLoss::None;
   std::set<QueryRows*> openRows_;
 };
 

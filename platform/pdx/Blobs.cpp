@@ -28,7 +28,7 @@ void checkBlobFile(const ByteSource& blobs) {
   if (type[0] != HeaderBlockType) throw Error(blobs.name() + ": is not a Paradox memo file (or its header is damaged)");
 }
 
-Bytes readBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t length) {
+std::uint64_t locateBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t length) {
   const std::uint64_t blockAt = pointer & ~std::uint32_t{0xFF};
   const std::uint32_t index = pointer & 0xFF;
   auto damaged = [&](const std::string& what) {
@@ -39,7 +39,6 @@ Bytes readBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t len
 
   std::array<std::uint8_t, SlotTableAt> head{};
   blobs.read(blockAt, head);
-  Bytes value(0);
   if (index == SingleBlobIndex) {
     if (head[0] != SingleBlobBlockType) throw damaged("should hold a single value but has type " + std::to_string(head[0]));
     const std::uint64_t extent = little16(head.data() + 1) * BlobBlockSize;
@@ -50,9 +49,7 @@ Bytes readBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t len
     if (SingleBlobDataAt + length > extent || blockAt + extent > blobs.size()) {
       throw damaged("is damaged or truncated (its value runs past its end)");
     }
-    value.resize(length);
-    blobs.read(blockAt + SingleBlobDataAt, value);
-    return value;
+    return blockAt + SingleBlobDataAt;
   }
   if (head[0] != SubAllocatedBlockType) throw damaged("should hold several values but has type " + std::to_string(head[0]));
   if (index >= SlotCount) throw damaged("has no slot " + std::to_string(index));
@@ -68,8 +65,12 @@ Bytes readBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t len
   if (start < SlotTableAt + SlotCount * SlotSize || start + length > BlobBlockSize) {
     throw damaged("has a slot that points outside the block");
   }
-  value.resize(length);
-  blobs.read(blockAt + start, value);
+  return blockAt + start;
+}
+
+Bytes readBlob(const ByteSource& blobs, std::uint32_t pointer, std::uint32_t length) {
+  Bytes value(length);
+  blobs.read(locateBlob(blobs, pointer, length), value);
   return value;
 }
 

@@ -24,7 +24,7 @@ std::string upper(std::string text) {
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 bool isFamilyExtension(const std::string& extension) {
-  static const std::array<std::string, 5> fixed{"DB", "PX", "MB", "VAL", "TV"};
+  static const std::array<std::string, 6> fixed{"DB", "PX", "MB", "VAL", "TV", "FAM"};
   if (std::find(fixed.begin(), fixed.end(), extension) != fixed.end()) return true;
   if (extension.size() != 3 || (extension[0] != 'X' && extension[0] != 'Y')) return false;
   if (extension[1] == 'G') return isHex(extension[2]);

@@ -17,7 +17,7 @@ namespace orl::pdx {
 bool sameNameButCase(std::string_view a, std::string_view b);
 
 // True when `fileName` belongs to the table whose file name (without its
-// extension) is `stem`: .db .px .mb .val .tv .Xnn .Ynn .XGn .YGn, matched
+// extension) is `stem`: .db .px .mb .val .tv .fam .Xnn .Ynn .XGn .YGn, matched
 // without regard to letter case.
 bool isFamilyMember(const std::string& stem, const std::string& fileName);
 

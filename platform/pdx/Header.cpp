@@ -98,7 +98,7 @@ int storedWidth(const Field& field) {
   }
 }
 
-TableHeader readHeader(const ByteSource& source) {
+TableHeader readHeader(const ByteSource& source, HeaderOf kind) {
   const std::string& name = source.name();
   auto fail = [&](const std::string& what) -> Error { return Error(name + ": " + what); };
 
@@ -114,7 +114,7 @@ TableHeader readHeader(const ByteSource& source) {
   }
   header.level = levelOf(header.versionId);
   header.fileType = head[FileTypeAt];
-  if (header.fileType != FileTypeKeyed && header.fileType != FileTypeUnkeyed) {
+  if (kind == HeaderOf::DataTable && header.fileType != FileTypeKeyed && header.fileType != FileTypeUnkeyed) {
     throw fail("is not a Paradox data table (file type " + std::to_string(header.fileType) +
                "; index files cannot be opened as tables)");
   }

@@ -394,7 +394,9 @@ void FamilyReplacement::abandon() {
   for (const auto& name : namesWithPrefix(dir, StagedPrefix, stemOf(tableName_))) dir.remove(name);
 }
 
-void FamilyReplacement::commit() {
+void FamilyReplacement::commit() { commit(familyOf(files_, folder_, tableName_)); }
+
+void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
   if (committed_) throw Error("The table \"" + tableName_ + "\" has been replaced already");
   Folder dir(files_, folder_);
   Journal journal;
@@ -402,7 +404,8 @@ void FamilyReplacement::commit() {
   bool hasTable = false;
   for (const auto& name : journal.newMembers) hasTable = hasTable || sameNameButCase(name, tableName_);
   if (!hasTable) throw Error("No new table \"" + tableName_ + "\" has been written to replace the old one");
-  journal.oldMembers = familyOf(files_, folder_, tableName_);
+  for (const auto& name : familyOf(files_, folder_, tableName_))
+    if (contains(replaced, name)) journal.oldMembers.push_back(name);
   keepAccess(dir, journal);
 
   const std::string journalName = JournalPrefix + tableName_;

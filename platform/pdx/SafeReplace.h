@@ -79,6 +79,10 @@ class FamilyReplacement {
   // the new family is in place, failures to remove the old one only leave
   // files that the next recover() removes (see leftovers()).
   void commit();
+  // The same, for the old members named (file names of the family): those
+  // are replaced by the staged members or removed; the others stay as they
+  // are. The old table file must be among them.
+  void commit(const std::vector<std::string>& replaced);
 
   // Removes the staged files; the old family stays as it is. After a
   // commit that failed and could not be undone it leaves them to recover().

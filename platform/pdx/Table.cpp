@@ -236,9 +236,9 @@ bool Cursor::loadNextBlock() {
   }
   const std::uint64_t available = blocksInFile(source, header);
   if (nextBlock_ > available || ++blocksRead_ > available) fail("the chain of data blocks is damaged");
-  source.read(static_cast<std::uint64_t>(header.headerSize) +
-                  (nextBlock_ - 1) * static_cast<std::uint64_t>(header.blockSize),
-              block_);
+  blockOffset_ = static_cast<std::uint64_t>(header.headerSize) +
+                 (nextBlock_ - 1) * static_cast<std::uint64_t>(header.blockSize);
+  source.read(blockOffset_, block_);
   std::string problem;
   const int count = recordsInBlock(header, block_.data(), problem);
   if (count < 0) fail("data block " + std::to_string(nextBlock_) + " " + problem);
@@ -253,8 +253,11 @@ bool Cursor::next(std::vector<Value>& row) {
     if (!loadNextBlock()) return false;
   }
   if (recordsRead_ >= table_.header().recordCount) fail("the data blocks hold more records than the header counts");
-  const std::uint8_t* record = block_.data() + DataBlockHeaderSize +
-                               static_cast<std::size_t>(recordInBlock_) * static_cast<std::size_t>(table_.header().recordSize);
+  const std::size_t inBlock = DataBlockHeaderSize + static_cast<std::size_t>(recordInBlock_) *
+                                                         static_cast<std::size_t>(table_.header().recordSize);
+  const std::uint8_t* record = block_.data() + inBlock;
+  record_ = record;
+  recordOffset_ = blockOffset_ + inBlock;
   const auto& fields = table_.fields();
   row.resize(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);

@@ -90,6 +90,11 @@ class Cursor {
   // true, or returns false after the last record.
   bool next(std::vector<Value>& row);
 
+  // The record next() returned last: where it lies in the table file, and
+  // its bytes as stored (valid until the next call of next()).
+  std::uint64_t recordOffset() const { return recordOffset_; }
+  const std::uint8_t* recordBytes() const { return record_; }
+
  private:
   explicit Cursor(const Table& table);
   bool loadNextBlock();
@@ -106,6 +111,9 @@ class Cursor {
   int recordsInBlock_ = 0;
   int recordInBlock_ = 0;
   std::uint64_t recordsRead_ = 0;
+  std::uint64_t blockOffset_ = 0;
+  std::uint64_t recordOffset_ = 0;
+  const std::uint8_t* record_ = nullptr;
   friend class Table;
 };
 

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "platform/ado/Connection.h"
+#include "platform/ado/ParadoxExport.h"
 #include "platform/ui/EventPump.h"
+#include "platform/ui/MessageBoxes.h"
 
 #include <QSet>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace orl::Paradox {
 
@@ -71,13 +74,26 @@ struct FieldChange {
   QSet<QString> valuesLeftAlone;
   // Set when the values could not all be visited, so any of them may be unchanged.
   bool anyValueMayBeLeftAlone = false;
+  // What the user agreed the table may lose where the field is a key or indexed field.
+  ado::IndexLoss indexLoss = ado::IndexLoss::None;
 };
 
-// Replaces the Paradox table by its scratch table. The new table is written
-// under a staged name and read back; only when every row matches the old
-// table (every field identical, the changed field as `change` says) does it
-// take the old table's place. On any failure the Paradox table is as it was
-// and the scratch table is kept. Without a change every field must be identical.
-void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change = nullptr);
+// Where the field orders the table through its key or a secondary index,
+// whose files a write-back cannot yet rebuild, asks whether the table may
+// lose them, naming the field, the index and the cost. What the user agreed
+// to (None when nothing covers the field), or nothing when the answer is No.
+std::optional<ado::IndexLoss> AskAboutIndexes(const QString& table, const QString& field, const DataAccess& access,
+                                              ui::MessageBoxes& boxes);
+
+// Replaces the Paradox table by its scratch table. The new values are
+// written into the old table's own structure under a staged name and read
+// back; only when every record matches the old table (every field
+// identical, the changed field as `change` says) does it take the old
+// table's place. On any failure before that the Paradox table is as it was
+// and the scratch table is kept. Without a change every field must be
+// identical. `replaced`, when given, tells whether the table was replaced,
+// since a failure may still follow (the scratch table's removal).
+void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change = nullptr,
+                    bool* replaced = nullptr);
 
 }  // namespace orl::Paradox

@@ -5,6 +5,7 @@
 #include "platform/common/Error.h"
 #include "platform/pdx/Error.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/TableUpdate.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
@@ -84,7 +85,7 @@ class ExpectedTexts {
 };
 
 bool changedAsExpected(const ado::Value& before, const ado::Value& after, const FieldChange& change,
-                       ExpectedTexts& expected) {
+                       ExpectedTexts& expected, const pdx::CodePage* codePage = nullptr) {
   const QString beforeText = before.kind() == ado::Value::Kind::Bytes ? QString() : before.toText();
   const bool mayBeLeftAlone =
       change.anyValueMayBeLeftAlone || before.kind() == ado::Value::Kind::Bytes ||
@@ -93,7 +94,15 @@ bool changedAsExpected(const ado::Value& before, const ado::Value& after, const 
   if (before.kind() == ado::Value::Kind::Bytes) return false;
   const auto& texts = expected.of(beforeText);
   // A later update may have reached rows that an earlier one had changed.
-  return texts && (matchesText(after, texts->first) || matchesText(after, texts->second));
+  if (!texts) return false;
+  if (matchesText(after, texts->first) || matchesText(after, texts->second)) return true;
+  // A letter whose new case the table's code page lacks stays as it was.
+  if (!codePage) return false;
+  for (const QString* text : {&texts->first, &texts->second}) {
+    const auto kept = pdx::keepUnholdableLetters(beforeText.toStdString(), text->toStdString(), *codePage);
+    if (kept && matchesText(after, QString::fromStdString(*kept))) return true;
+  }
+  return false;
 }
 
 // Whether two values read from the tables are one and the same, which
@@ -105,6 +114,11 @@ bool identical(const pdx::Value& a, const pdx::Value& b) {
     return other && std::memcmp(number, other, sizeof(double)) == 0;
   }
   return a == b;
+}
+
+Error notReplaced(const QString& table, const QString& what) {
+  return Error::provider(
+      QStringLiteral("The table '%1' was not replaced: %2. The old table is kept unchanged.").arg(table, what));
 }
 
 pdx::Table openTable(const QString& path) {
@@ -121,10 +135,7 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
                    ui::EventPump& pump) {
   const pdx::Table before = openTable(oldFile);
   const pdx::Table after = openTable(newFile);
-  const auto fail = [&](const QString& what) {
-    return Error::provider(QStringLiteral("The table '%1' was not replaced: %2. The old table is kept unchanged.")
-                               .arg(table, what));
-  };
+  const auto fail = [&](const QString& what) { return notReplaced(table, what); };
   if (before.fields().size() != after.fields().size())
     throw fail(QStringLiteral("the new table has %1 fields where the old one has %2")
                    .arg(after.fields().size())
@@ -172,9 +183,35 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
   }
 }
 
+// Reads the table written into the old one's structure against the old one:
+// every field but the changed one byte for byte, the changed one as the run
+// meant it.
+void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, const FieldChange* change,
+                       ui::EventPump& pump) {
+  const pdx::TableHeader& header = update.header();
+  std::optional<std::size_t> changed;
+  for (std::size_t f = 0; change && f < header.fields.size(); ++f)
+    if (QString::fromStdString(header.fields[f].name).compare(change->field, Qt::CaseInsensitive) == 0) changed = f;
+  const pdx::CodePage codePage(header.textCodePage());
+  std::optional<ExpectedTexts> expected;
+  if (change) expected.emplace(*change);
+  const auto asExpected = [&](const pdx::Value& before, const pdx::Value& after) {
+    const pdx::FieldType type = header.fields[*changed].type;
+    // Numbers, dates and logical values have no letter case: the field's own type keeps them as they were.
+    if (type != pdx::FieldType::Alpha && type != pdx::FieldType::Memo) return before == after;
+    return changedAsExpected(ado::FromParadox(before, type, codePage), ado::FromParadox(after, type, codePage),
+                             *change, *expected, &codePage);
+  };
+  try {
+    update.verify(changed, asExpected, [&](std::uint64_t) { pump.pumpOnce(); });
+  } catch (const pdx::Error& error) {
+    throw notReplaced(table, QString::fromStdString(error.what()));
+  }
+}
+
 }  // namespace
 
-void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change) {
+void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change, bool* replaced) {
   RequireQuotableName(table, QStringLiteral("table"));
   ado::Connection scratch(access.seams);
   ado::Connection paradox(access.seams);
@@ -194,6 +231,7 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
   // Leaving early releases both connections unclosed, which cancels the drop
   // and removes a staged new table: the folder stays as it was.
   paradox.execute(QStringLiteral("DROP TABLE `") + table + QLatin1Char('`'));
+  scratchDatabase.allowIndexLoss(change ? change->indexLoss : ado::IndexLoss::None);
 
   records.setCursorLocation(ado::adUseClient);
   records.open(QStringLiteral("select * from [") + table + QLatin1Char(']'), scratch, ado::adOpenStatic,
@@ -209,12 +247,24 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
 
   const ado::StagedExport* staged = scratchDatabase.stagedExport();
   if (!staged) throw Error::provider(QStringLiteral("The export wrote no table for '%1'.").arg(table));
-  CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
+  if (staged->update)
+    CheckUpdatedTable(table, *staged->update, change, access.pump);
+  else
+    CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
   scratchDatabase.commitExport();
+  if (replaced) *replaced = true;
 
-  if (ScratchTableExists(table, access)) scratch.execute(QStringLiteral("DROP TABLE [") + table + QLatin1Char(']'));
-  scratch.close();
-  paradox.close();
+  // The table has its new values from here on, whatever else fails.
+  try {
+    if (ScratchTableExists(table, access)) scratch.execute(QStringLiteral("DROP TABLE [") + table + QLatin1Char(']'));
+    scratch.close();
+    paradox.close();
+  } catch (const Error& error) {
+    throw Error(error.number(),
+                QStringLiteral("The table '%1' was replaced with its new values, but its working copy in the scratch "
+                               "database could not be removed: %2")
+                    .arg(table, error.description()));
+  }
 }
 
 }  // namespace orl::Paradox

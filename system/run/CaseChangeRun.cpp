@@ -58,6 +58,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   const KindSteps* kind = nullptr;
   Paradox::FixedFolderText folder{QString()};
   std::optional<Paradox::DataAccess> access;
+  std::optional<ado::IndexLoss> indexLoss;
   const bool staged = report.step(108, [&] {
     table = window.selectedTable();
     field = window.selectedField();
@@ -74,15 +75,17 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     Paradox::RequireQuotableName(field, QStringLiteral("field"));
     folder = Paradox::FixedFolderText(window.selectedTableFolder());
     access.emplace(Paradox::DataAccess{folder, services.programFolder, services.pump, services.seams});
-    Paradox::StageTable(table, *access);
+    // A key or indexed field: nothing is changed unless the user agrees to what the table loses.
+    indexLoss = Paradox::AskAboutIndexes(table, field, *access, services.boxes);
+    if (indexLoss) Paradox::StageTable(table, *access);
   });
-  if (!staged) {
+  if (!staged || !indexLoss) {
     // Nothing is written back from a scratch table that may lack rows.
     window.setMousePointer(DefaultPointer);
     return false;
   }
 
-  Paradox::FieldChange change{field, kind->transform, {}, false};
+  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss};
 
   report.step(110, [&] { connection->setMode(ado::adModeReadWrite); });
   if (!report.step(112, [&] { connection->open(Paradox::ScratchConnectionString(services.programFolder)); }))
@@ -151,11 +154,13 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     window.setProgressText(QStringLiteral("Progress Bar"));
   });
 
-  const bool written = report.step(178, [&] { Paradox::WriteBackTable(table, *access, &change); });
+  bool replaced = false;
+  report.step(178, [&] { Paradox::WriteBackTable(table, *access, &change, &replaced); });
   report.step(180, [&] { window.setMousePointer(DefaultPointer); });
   report.step(182, [&] { services.pump.pumpOnce(); });
-  // The table kept its old values, so the preview keeps them too.
-  if (!written) return false;
+  // A table not replaced kept its old values, so the preview keeps them too;
+  // one replaced has its new values even when a later step failed.
+  if (!replaced) return false;
 
   for (const KindSteps& steps : Kinds)
     if (report.test(steps.previewTest, [&] { return steps.kind == kind->kind; }))

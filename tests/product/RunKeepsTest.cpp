@@ -8,63 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
 
 namespace orl::test {
 namespace {
 
 using pdx::FieldType;
-
-// The names the user guide gives the field types.
-const std::map<FieldType, QString> TypeNames = {
-    {FieldType::Alpha, QStringLiteral("Alpha")},
-    {FieldType::Memo, QStringLiteral("Memo")},
-    {FieldType::FormattedMemo, QStringLiteral("Formatted memo")},
-    {FieldType::Short, QStringLiteral("Short")},
-    {FieldType::Long, QStringLiteral("Long")},
-    {FieldType::Autoincrement, QStringLiteral("Autoincrement")},
-    {FieldType::Number, QStringLiteral("Number")},
-    {FieldType::Money, QStringLiteral("Money")},
-    {FieldType::Bcd, QStringLiteral("BCD")},
-    {FieldType::Date, QStringLiteral("Date")},
-    {FieldType::Time, QStringLiteral("Time")},
-    {FieldType::Timestamp, QStringLiteral("Timestamp")},
-    {FieldType::Logical, QStringLiteral("Logical")},
-    {FieldType::Bytes, QStringLiteral("Bytes")},
-    {FieldType::Binary, QStringLiteral("Binary")},
-    {FieldType::Graphic, QStringLiteral("Graphic")},
-    {FieldType::Ole, QStringLiteral("OLE")},
-};
-
-// The rows of the user guide's table "| before | after |" under the heading
-// "Field types after a run", by the type before.
-std::map<QString, QString> guideTypeTable() {
-  QFile guide(QStringLiteral(ORLINTIDE_README));
-  EXPECT_TRUE(guide.open(QIODevice::ReadOnly));
-  const QStringList lines = QString::fromUtf8(guide.readAll()).split(QLatin1Char('\n'));
-  std::map<QString, QString> rows;
-  qsizetype at = lines.indexOf(QRegularExpression(QStringLiteral("^#+ Field types after a run$")));
-  EXPECT_GE(at, 0) << "the user guide has no section \"Field types after a run\"";
-  if (at < 0) return rows;
-  while (++at < lines.size() && !lines[at].startsWith(QLatin1Char('|'))) {
-  }
-  static const QRegularExpression row(QStringLiteral("^\\| *([^|]*?) *\\| *([^|]*?) *\\|$"));
-  for (at += 2; at < lines.size(); ++at) {  // past the header and its rule
-    const auto match = row.match(lines[at]);
-    if (!match.hasMatch()) break;
-    rows[match.captured(1)] = match.captured(2);
-  }
-  return rows;
-}
-
-QString describe(const pdx::Field& field) {
-  return TypeNames.at(field.type) + (field.type == FieldType::Alpha ? QStringLiteral(", %1 wide").arg(field.size) : QString());
-}
 
 // Runs the command line in-process; returns its exit status and what it wrote.
 struct Outcome {
@@ -89,11 +41,6 @@ Outcome runCommandLine(const DataFolders& folders, const QStringList& arguments)
   return {status, readBack(output), readBack(errors)};
 }
 
-Outcome changeCase(const DataFolders& folders, const QString& table, const QString& field) {
-  return runCommandLine(folders, {QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"), table,
-                                  QStringLiteral("--field"), field, QStringLiteral("--case"), QStringLiteral("upper")});
-}
-
 QStringList folderFiles(const DataFolders& folders) {
   return QDir(folders.dataFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
@@ -104,9 +51,27 @@ pdx::Bytes bytes(std::initializer_list<int> values) {
   return out;
 }
 
-// A table with a field of every type the engine writes, run with the case
-// of its Name changed: each type becomes what the user guide says.
-TEST(RunKeeps, EveryFieldTypeBecomesWhatTheUserGuideLists) {
+// Every file of the data folder with its bytes.
+std::map<QString, QByteArray> folderBytes(const DataFolders& folders) {
+  std::map<QString, QByteArray> files;
+  for (const QString& name : folderFiles(folders)) {
+    QFile file(folders.path(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    files[name] = file.readAll();
+  }
+  return files;
+}
+
+Outcome changeCase(const DataFolders& folders, const QString& table, const QString& field, const QStringList& more) {
+  return runCommandLine(folders, QStringList{QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                                             table, QStringLiteral("--field"), field, QStringLiteral("--case"),
+                                             QStringLiteral("upper")} +
+                                     more);
+}
+
+// A table with a field of every type, run with the case of its Name changed:
+// every field keeps its type and size, and only Name's values change.
+TEST(RunKeeps, EveryFieldKeepsItsTypeAndSize) {
   DataFolders folders;
   const std::vector<pdx::Field> fields = {
       {"Code", FieldType::Alpha, 8},          {"Name", FieldType::Alpha, 30},
@@ -131,26 +96,32 @@ TEST(RunKeeps, EveryFieldTypeBecomesWhatTheUserGuideLists) {
   };
   WriteTable(folders.path(QStringLiteral("EVERY.db")), fields, rows);
   const TableContent original = ReadTable(folders.path(QStringLiteral("EVERY.db")));
+  const auto filesBefore = folderBytes(folders);
 
-  const Outcome run = changeCase(folders, QStringLiteral("EVERY"), QStringLiteral("Name"));
-  ASSERT_EQ(run.status, 0) << run.errors.toStdString();
+  for (const char* field : {"Name", "Count", "Member", "Since", "Exact", "Ratio"}) {
+    SCOPED_TRACE(field);
+    const Outcome run = changeCase(folders, QStringLiteral("EVERY"), QLatin1String(field), {});
+    ASSERT_EQ(run.status, 0) << run.errors.toStdString();
+  }
   const pdx::Table after = pdx::Table::open(folders.path(QStringLiteral("EVERY.db")).toStdString());
   ASSERT_EQ(after.fields().size(), fields.size());
-
-  const std::map<QString, QString> guide = guideTypeTable();
-  std::set<QString> shown;
   for (std::size_t f = 0; f < fields.size(); ++f) {
     SCOPED_TRACE(fields[f].name);
     EXPECT_EQ(after.fields()[f].name, fields[f].name);
-    const QString before = TypeNames.at(fields[f].type);
-    ASSERT_TRUE(guide.count(before)) << "the user guide does not say what becomes of " << before.toStdString();
-    EXPECT_EQ(describe(after.fields()[f]), guide.at(before));
-    shown.insert(before);
+    EXPECT_EQ(after.fields()[f].type, fields[f].type);
+    EXPECT_EQ(after.fields()[f].size, fields[f].size);
   }
-  // The guide lists no type that this table does not show.
-  for (const auto& [before, afterType] : guide) EXPECT_TRUE(shown.count(before)) << before.toStdString();
+  // Numbers, dates and logical values have no letter case: they keep their bytes.
+  const auto filesAfter = folderBytes(folders);
+  ASSERT_EQ(filesAfter.size(), filesBefore.size());
+  const QByteArray& tableBefore = filesBefore.at(QStringLiteral("EVERY.db"));
+  const QByteArray& tableAfter = filesAfter.at(QStringLiteral("EVERY.db"));
+  ASSERT_EQ(tableAfter.size(), tableBefore.size());
+  qsizetype differing = 0;
+  for (qsizetype at = 0; at < tableBefore.size(); ++at) differing += tableBefore[at] != tableAfter[at];
+  EXPECT_EQ(differing, 5 + 6);  // the letters of "smith" and "o'neill", now capitals
+  EXPECT_EQ(filesAfter.at(QStringLiteral("EVERY.mb")), filesBefore.at(QStringLiteral("EVERY.mb")));
 
-  // Every value survives its field's change of type; only Name is in capitals now.
   const TableContent changed = ReadTable(folders.path(QStringLiteral("EVERY.db")));
   ASSERT_EQ(changed.rows.size(), original.rows.size());
   for (std::size_t r = 0; r < changed.rows.size(); ++r)
@@ -160,46 +131,79 @@ TEST(RunKeeps, EveryFieldTypeBecomesWhatTheUserGuideLists) {
           << "row " << r << " field " << fields[f].name;
 }
 
-// Real keyed tables (a primary index, secondary indexes, a validity file)
-// come back unkeyed, alone with their memo file, in capitals.
-TEST(RunKeeps, KeysIndexesAndValidityChecksAreNotRebuilt) {
+// Real keyed tables keep their primary index, secondary indexes and
+// validity file byte for byte when the field changed is in none of them.
+TEST(RunKeeps, KeysIndexesAndValidityChecksStay) {
   const struct {
     const char* corpusTable;
     const char* field;
-    QStringList familyBefore;
   } tables[] = {
-      {"db/CUSTOMER.DB", "City", {"CUSTOMER.DB", "CUSTOMER.MB", "CUSTOMER.PX", "CUSTOMER.X06", "CUSTOMER.Y06"}},
-      {"fields/logical.db", "BOOL", {"logical.db", "logical.val"}},
-      {"fields/graphic.db", "Type", {"graphic.db", "graphic.mb", "graphic.px"}},
+      {"db/CUSTOMER.DB", "Street"},   {"db/CUSTOMER.DB", "Comments"}, {"fields/logical.db", "BOOL"},
+      {"fields/graphic.db", "Type"},  {"wdpl/Team.DB", "Contact"},    {"wdpl/Player.DB", "PlayerName"},
+      {"db/HERCULES.DB", "HTML"},
   };
   for (const auto& table : tables) {
-    SCOPED_TRACE(table.corpusTable);
+    SCOPED_TRACE(std::string(table.corpusTable) + " " + table.field);
     DataFolders folders;
     if (!folders.copyCorpusTable(QLatin1String(table.corpusTable))) GTEST_SKIP() << "corpus absent";
-    ASSERT_EQ(folderFiles(folders), table.familyBefore);
-    const QString name = QFileInfo(QLatin1String(table.corpusTable)).completeBaseName().toUpper();
-    const pdx::TableHeader before =
-        pdx::Table::inspect(folders.path(table.familyBefore.front()).toStdString());
+    const auto before = folderBytes(folders);
+    const QString tableFile = QFileInfo(QLatin1String(table.corpusTable)).fileName();
+    const QString name = QFileInfo(tableFile).completeBaseName().toUpper();
+    const pdx::TableHeader headerBefore = pdx::Table::inspect(folders.path(tableFile).toStdString());
 
-    const Outcome run = changeCase(folders, name, QLatin1String(table.field));
+    const Outcome run = changeCase(folders, name, QLatin1String(table.field), {});
     ASSERT_EQ(run.status, 0) << run.errors.toStdString();
 
-    const bool memo = std::any_of(before.fields.begin(), before.fields.end(), [](const pdx::Field& f) {
-      return f.type == FieldType::Memo || f.type == FieldType::Graphic || f.type == FieldType::Binary;
-    });
-    // The new table keeps the file name of the old one, letter case included.
-    const QString tableFile = table.familyBefore.front();
-    QStringList familyAfter{tableFile};
-    if (memo) familyAfter << tableFile.chopped(2) + (tableFile.endsWith(QStringLiteral("DB")) ? QStringLiteral("MB") : QStringLiteral("mb"));
-    EXPECT_EQ(folderFiles(folders), familyAfter);
-    const pdx::TableHeader after = pdx::Table::inspect(folders.path(tableFile).toStdString());
-    EXPECT_TRUE(before.keyed() || before.fields.front().type == FieldType::Logical);
-    EXPECT_FALSE(after.keyed());
-    EXPECT_EQ(after.keyFieldCount, 0);
-    EXPECT_EQ(after.level, "5.x");
-    EXPECT_EQ(after.recordCount, before.recordCount);
-    EXPECT_EQ(after.codePage, before.codePage);
+    const auto after = folderBytes(folders);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [file, bytes] : before) {
+      const QString extension = QFileInfo(file).suffix().toUpper();
+      if (extension == QStringLiteral("DB") || extension == QStringLiteral("MB")) continue;
+      EXPECT_EQ(after.at(file), bytes) << file.toStdString();
+    }
+    const QByteArray& tableBefore = before.at(tableFile);
+    const QByteArray& tableAfter = after.at(tableFile);
+    ASSERT_EQ(tableAfter.size(), tableBefore.size());
+    EXPECT_EQ(tableAfter.left(headerBefore.headerSize), tableBefore.left(headerBefore.headerSize));
   }
+}
+
+// A key or indexed field: the command line answers the question No unless
+// told otherwise, and changes nothing; with --drop-indexes a secondary index
+// goes and everything else stays, and a key field's table comes back unkeyed.
+TEST(RunKeeps, AKeyOrIndexedFieldIsChangedOnlyWhenTheUserLetsItsIndexesGo) {
+  DataFolders folders;
+  if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+  const auto before = folderBytes(folders);
+  const Outcome refused = changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"), {});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(refused.errors.contains(QStringLiteral("CUSTOMER.X06"))) << refused.errors.toStdString();
+  EXPECT_FALSE(refused.output.contains(QStringLiteral("Done.")));
+  EXPECT_EQ(folderBytes(folders), before);
+
+  const Outcome dropped =
+      changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"), {QStringLiteral("--drop-indexes")});
+  ASSERT_EQ(dropped.status, 0) << dropped.errors.toStdString();
+  const auto after = folderBytes(folders);
+  EXPECT_EQ(after.count(QStringLiteral("CUSTOMER.X06")) + after.count(QStringLiteral("CUSTOMER.Y06")), 0u);
+  EXPECT_EQ(after.at(QStringLiteral("CUSTOMER.PX")), before.at(QStringLiteral("CUSTOMER.PX")));
+  EXPECT_EQ(after.at(QStringLiteral("CUSTOMER.MB")), before.at(QStringLiteral("CUSTOMER.MB")));
+  const pdx::TableHeader header = pdx::Table::inspect(folders.path(QStringLiteral("CUSTOMER.DB")).toStdString());
+  EXPECT_TRUE(header.keyed());
+  EXPECT_EQ(header.level, "7.x");
+
+  DataFolders keyed;
+  if (!keyed.copyCorpusTable(QStringLiteral("db/HERCULES.DB"))) GTEST_SKIP() << "corpus absent";
+  const auto keyedBefore = folderBytes(keyed);
+  EXPECT_EQ(changeCase(keyed, QStringLiteral("HERCULES"), QStringLiteral("TEMPLATE"), {}).status, 1);
+  EXPECT_EQ(folderBytes(keyed), keyedBefore);
+  const Outcome unkeyed =
+      changeCase(keyed, QStringLiteral("HERCULES"), QStringLiteral("TEMPLATE"), {QStringLiteral("--drop-indexes")});
+  ASSERT_EQ(unkeyed.status, 0) << unkeyed.errors.toStdString();
+  EXPECT_EQ(folderFiles(keyed), (QStringList{QStringLiteral("HERCULES.DB"), QStringLiteral("HERCULES.MB")}));
+  const pdx::TableHeader written = pdx::Table::inspect(keyed.path(QStringLiteral("HERCULES.DB")).toStdString());
+  EXPECT_FALSE(written.keyed());
+  EXPECT_EQ(written.level, "5.x");
 }
 
 }  // namespace

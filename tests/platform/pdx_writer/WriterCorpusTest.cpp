@@ -104,7 +104,9 @@ TEST_F(WriterCorpusTest, TheCopyHeaderCarriesWhatRealLevelFiveHeadersCarry) {
   int compared = 0;
   for (const auto& table : corpusTables()) {
     const auto header = Table::inspect(table.string());
-    if (header.level != "5.x" || header.encrypted) continue;
+    // Block counts compare only where the records fill one block of the original's size and of the copy's.
+    const bool oneBlock = std::uint64_t{header.recordCount} * header.recordSize <= std::uint64_t(header.blockSize) - 6;
+    if (header.level != "5.x" || header.encrypted || !oneBlock) continue;
     SCOPED_TRACE(table.string());
     const auto real = test::readBytes(table);
     const auto ours = test::fileBytes(copyOf(table));

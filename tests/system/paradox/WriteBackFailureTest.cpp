@@ -22,15 +22,15 @@ std::map<QString, QByteArray> visibleFiles(const test::DataFolders& folders) {
   return files;
 }
 
-// Stages CUSTOMER, upper-cases City in the scratch table as a run would,
+// Stages CUSTOMER, upper-cases Street in the scratch table as a run would,
 // and writes it back through the given file operations.
-void ChangeCity(const test::DataFolders& folders, pdx::FileOps& files) {
+void ChangeStreet(const test::DataFolders& folders, pdx::FileOps& files) {
   FixedFolderText folder(folders.dataFolder());
   test::FakeTime time(0);
   const DataAccess access{folder, folders.programFolder(), time, ado::Seams{nullptr, &files}};
   StageTable(QStringLiteral("CUSTOMER"), access);
-  folders.scratchSql("UPDATE CUSTOMER SET City = upper(City)");
-  const FieldChange change{QStringLiteral("City"), Case::Upper, {}, false};
+  folders.scratchSql("UPDATE CUSTOMER SET Street = upper(Street)");
+  const FieldChange change{QStringLiteral("Street"), Case::Upper, {}, false};
   WriteBackTable(QStringLiteral("CUSTOMER"), access, &change);
 }
 
@@ -41,7 +41,7 @@ TEST_P(WriteBackFailureTest, LeavesTheOriginalOrTheCheckedNewTable) {
   if (!counting.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
   pdx::PosixFileOps real;
   test::FaultInjectingFileOps counter(real);
-  ChangeCity(counting, counter);
+  ChangeStreet(counting, counter);
   const auto changed = visibleFiles(counting);
   const int operations = counter.count(GetParam());
   ASSERT_GT(operations, 0) << pdx::fileOpName(GetParam());
@@ -55,7 +55,7 @@ TEST_P(WriteBackFailureTest, LeavesTheOriginalOrTheCheckedNewTable) {
     faulty.failNth(GetParam(), n);
     bool failed = false;
     try {
-      ChangeCity(folders, faulty);
+      ChangeStreet(folders, faulty);
     } catch (const Error&) {
       failed = true;
     }
@@ -101,7 +101,7 @@ TEST(WriteBackFullDisk, ADiskThatFillsAtAnyPointLeavesTheOriginal) {
     test::FaultInjectingFileOps faulty(real);
     faulty.diskFullAfter(room);
     try {
-      ChangeCity(folders, faulty);
+      ChangeStreet(folders, faulty);
       fitted = true;
     } catch (const Error& error) {
       EXPECT_TRUE(faulty.failed());
