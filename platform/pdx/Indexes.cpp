@@ -96,7 +96,13 @@ IndexDescription describeIndexes(const std::string& tablePath) {
   return description;
 }
 
-// No sort order is reproduced yet: every key or index change asks first.
-bool sortOrderReproducible(const TableHeader&) { return false; }
+// "ascii" orders text by its bytes in the table's code page, so the stored
+// bytes of a key compare as Paradox compares it. The international orders
+// weigh letters, accents and case apart; they are not reproduced.
+bool sortOrderReproducible(const TableHeader& header) {
+  std::string name = header.sortOrderName;
+  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return name == "ascii";
+}
 
 }  // namespace orl::pdx
