@@ -2,6 +2,7 @@
 #include "platform/pdx/Generate.h"
 #include "platform/pdx/IndexBuild.h"
 #include "platform/pdx/IndexCheck.h"
+#include "platform/pdx/Writer.h"
 #include "tests/platform/pdx/CorpusSupport.h"
 #include "tests/platform/pdx_writer/TempFolder.h"
 #include "tools/pdxtool/Copy.h"
@@ -37,7 +38,7 @@ std::vector<std::uint8_t> indexContent(std::vector<std::uint8_t> bytes) {
   return bytes;
 }
 
-class CorpusRebuild : public ::testing::TestWithParam<std::pair<const char*, const char*>> {
+class IndexedCorpusRebuild : public ::testing::TestWithParam<std::pair<const char*, const char*>> {
  protected:
   void SetUp() override {
     if (!test::corpusPresent()) GTEST_SKIP() << "the corpus is absent";
@@ -49,7 +50,7 @@ class CorpusRebuild : public ::testing::TestWithParam<std::pair<const char*, con
 
 // Each keyed table's primary index, rebuilt from its records, is the one
 // Paradox wrote.
-TEST_P(CorpusRebuild, ThePrimaryIndexRebuiltIsTheOneParadoxWrote) {
+TEST_P(IndexedCorpusRebuild, ThePrimaryIndexRebuiltIsTheOneParadoxWrote) {
   const auto [relative, indexName] = GetParam();
   const auto written = rebuildIndexes(files_, table(relative), table(relative), out_.path(), {indexName});
   ASSERT_EQ(written.size(), 1u);
@@ -60,7 +61,7 @@ TEST_P(CorpusRebuild, ThePrimaryIndexRebuiltIsTheOneParadoxWrote) {
   EXPECT_TRUE(checkTable(table(relative)).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(KeyedTables, CorpusRebuild,
+INSTANTIATE_TEST_SUITE_P(KeyedTables, IndexedCorpusRebuild,
                          ::testing::Values(std::pair{"db/CUSTOMER.DB", "CUSTOMER.PX"}, std::pair{"db/ORDERS.DB", "ORDERS.PX"},
                                            std::pair{"db/GENERAL.DB", "GENERAL.PX"}, std::pair{"wdpl/Player.DB", "Player.PX"},
                                            std::pair{"wdpl/Team.DB", "Team.PX"}, std::pair{"fields/long.db", "long.px"},
@@ -69,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(KeyedTables, CorpusRebuild,
                                            std::pair{"fields/graphic240.db", "graphic240.px"},
                                            std::pair{"fields/ole.db", "ole.px"}));
 
-class CorpusTables : public ::testing::Test {
+class IndexedCorpusTables : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::corpusPresent()) GTEST_SKIP() << "the corpus is absent";
@@ -94,7 +95,7 @@ class CorpusTables : public ::testing::Test {
   PosixFileOps files_;
 };
 
-TEST_F(CorpusTables, AnIndexInASortOrderNotReproducedIsRefusedNamingTheOrder) {
+TEST_F(IndexedCorpusTables, AnIndexInASortOrderNotReproducedIsRefusedNamingTheOrder) {
   for (const auto& [relative, index] : {std::pair{"db/CUSTOMER.DB", "CUSTOMER.X06"}, std::pair{"db/HERCULES.DB", "HERCULES.PX"}}) {
     try {
       checkRebuildable(table(relative), {index});
@@ -105,25 +106,25 @@ TEST_F(CorpusTables, AnIndexInASortOrderNotReproducedIsRefusedNamingTheOrder) {
   }
 }
 
-TEST_F(CorpusTables, AnIndexWhoseCaseRuleTheFileDoesNotGiveIsRefused) {
+TEST_F(IndexedCorpusTables, AnIndexWhoseCaseRuleTheFileDoesNotGiveIsRefused) {
   EXPECT_THROW(checkRebuildable(table("wdpl/Player.DB"), {"Player.XG0"}), Error);
 }
 
-TEST_F(CorpusTables, ChangingAKeyFieldRebuildsEveryIndexAndAnIndexedFieldOnlyItsOwn) {
+TEST_F(IndexedCorpusTables, ChangingAKeyFieldRebuildsEveryIndexAndAnIndexedFieldOnlyItsOwn) {
   const IndexDescription player = describeIndexes(table("wdpl/Player.DB"));
   EXPECT_EQ(indexesInvolving(player, {1}), (std::vector<std::string>{"Player.PX", "Player.XG0"}));
   EXPECT_EQ(indexesInvolving(player, {3}), (std::vector<std::string>{"Player.XG0"}));
   EXPECT_TRUE(indexesInvolving(player, {2}).empty());
 }
 
-TEST_F(CorpusTables, CheckPassesOnEveryCorpusTable) {
+TEST_F(IndexedCorpusTables, CheckPassesOnEveryCorpusTable) {
   for (const auto& path : test::filesWithExtension(test::corpusDir() / "tables", ".db")) {
     if (path.parent_path().filename() == "encrypt") continue;
     EXPECT_EQ(checkTable(path.string()), std::vector<std::string>{}) << path;
   }
 }
 
-TEST_F(CorpusTables, CheckPassesOnTablesThisProgramWrites) {
+TEST_F(IndexedCorpusTables, CheckPassesOnTablesThisProgramWrites) {
   pdxtool::copyTable(files_, table("wdpl/Player.DB"), folder_.file("COPY.DB"), 0);
   EXPECT_EQ(checkTable(folder_.file("COPY.DB")), std::vector<std::string>{});
   GenerateSettings settings;
@@ -133,7 +134,7 @@ TEST_F(CorpusTables, CheckPassesOnTablesThisProgramWrites) {
 }
 
 // The reader follows only the next links; Paradox also walks back.
-TEST_F(CorpusTables, CheckFindsABrokenPreviousLink) {
+TEST_F(IndexedCorpusTables, CheckFindsABrokenPreviousLink) {
   const std::string path = copyFamily("db/ORDERS.DB");
   patch(path, 0x800 + 2 * 0x800 + 2, {0x05, 0x00});  // block 3 names block 5 as the one before it
   const auto faults = checkTable(path);
@@ -141,7 +142,7 @@ TEST_F(CorpusTables, CheckFindsABrokenPreviousLink) {
   EXPECT_NE(faults[0].find("block 3 names block 5 as the one before it, but block 2 is"), std::string::npos) << faults[0];
 }
 
-TEST_F(CorpusTables, CheckFindsAPrimaryIndexEntryLeadingToTheWrongBlock) {
+TEST_F(IndexedCorpusTables, CheckFindsAPrimaryIndexEntryLeadingToTheWrongBlock) {
   const std::string path = copyFamily("db/ORDERS.DB");
   patch(folder_.file("ORDERS.PX"), 0x800 + 6 + 8, {0x80, 0x02});  // the first entry leads to block 2
   const auto faults = checkTable(path);
@@ -150,7 +151,7 @@ TEST_F(CorpusTables, CheckFindsAPrimaryIndexEntryLeadingToTheWrongBlock) {
 }
 
 // ORDERS is keyed on "Order No" (a number), stored first in each record.
-TEST_F(CorpusTables, RecordsOutOfKeyOrderAreReLaidAndTheirIndexRebuilt) {
+TEST_F(IndexedCorpusTables, RecordsOutOfKeyOrderAreReLaidAndTheirIndexRebuilt) {
   const std::string path = copyFamily("db/ORDERS.DB");
   // Record 1 of block 1 gets the highest order number: it must go last.
   patch(path, 0x800 + 6, {0xC1, 0x00, 0, 0, 0, 0, 0, 0});
@@ -166,7 +167,7 @@ TEST_F(CorpusTables, RecordsOutOfKeyOrderAreReLaidAndTheirIndexRebuilt) {
   EXPECT_EQ(test::readRows(folder_.file("RELAID.DB")).size(), 224u);
 }
 
-TEST_F(CorpusTables, TwoRecordsWithOneKeyAreRefusedNamingTheFieldAndBothValues) {
+TEST_F(IndexedCorpusTables, TwoRecordsWithOneKeyAreRefusedNamingTheFieldAndBothValues) {
   const std::string path = copyFamily("db/ORDERS.DB");
   const auto first = test::readBytes(path);
   // Record 2 gets record 1's order number.
@@ -179,12 +180,64 @@ TEST_F(CorpusTables, TwoRecordsWithOneKeyAreRefusedNamingTheFieldAndBothValues) 
   }
 }
 
-TEST_F(CorpusTables, RecordsNotInKeyOrderAreRefusedForRebuilding) {
+TEST_F(IndexedCorpusTables, RecordsNotInKeyOrderAreRefusedForRebuilding) {
   const std::string path = copyFamily("db/ORDERS.DB");
   patch(path, 0x800 + 6, {0xC1, 0x00, 0, 0, 0, 0, 0, 0});
   fs::create_directory(folder_.file("out"));
   EXPECT_THROW(rebuildIndexes(files_, path, path, folder_.file("out"), {"ORDERS.PX"}), Error);
   EXPECT_TRUE(fs::is_empty(folder_.file("out")));
+}
+
+}  // namespace
+}  // namespace orl::pdx
+
+namespace orl::pdx {
+namespace {
+
+// A table the writer makes, turned keyed on its first field by its header's
+// file type and key field count, as Paradox would have made it.
+std::string keyedTextTable(const test::TempFolder& folder, const std::string& sortOrderName,
+                           const std::vector<std::string>& names) {
+  PosixFileOps files;
+  WriterSettings settings;
+  settings.fields = {Field{"Name", FieldType::Alpha, 10}};
+  settings.sortOrderName = sortOrderName;
+  const std::string path = folder.file("KEYED.DB");
+  TableWriter writer(files, path, settings);
+  for (const auto& name : names) writer.append({name.empty() ? Value{Null{}} : Value{name}});
+  writer.finish();
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(0x04);
+  file.put(0);  // keyed
+  file.seekp(0x23);
+  file.put(1);  // on its first field
+  return path;
+}
+
+TEST(AsciiSortOrder, TextSortsByItsCodesCapitalsFirstAccentsLast) {
+  test::TempFolder folder;
+  const std::vector<std::string> names{"zoo", "Ärger", "adam", "10", "Zoe", "", "9", "-x", "Bob"};
+  const auto order = primaryKeyOrder(keyedTextTable(folder, "ascii", names));
+  std::vector<std::string> sorted;
+  for (auto position : order) sorted.push_back(names[position]);
+  EXPECT_EQ(sorted, (std::vector<std::string>{"", "-x", "10", "9", "Bob", "Zoe", "adam", "zoo", "Ärger"}));
+}
+
+TEST(AsciiSortOrder, KeysThatDifferOnlyInCaseAreTwoKeys) {
+  test::TempFolder folder;
+  EXPECT_EQ(primaryKeyOrder(keyedTextTable(folder, "ascii", {"smith", "Smith"})), (std::vector<std::uint32_t>{1, 0}));
+}
+
+TEST(OtherSortOrders, TextInAnInternationalOrderIsNeitherSortedNorGuessed) {
+  test::TempFolder folder;
+  const std::string path = keyedTextTable(folder, "intl", {"b", "a"});
+  EXPECT_FALSE(sortOrderReproducible(Table::inspect(path)));
+  try {
+    primaryKeyOrder(path);
+    FAIL() << "a key was sorted in a sort order not reproduced";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("\"intl\""), std::string::npos) << error.what();
+  }
 }
 
 }  // namespace
