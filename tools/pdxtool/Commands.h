@@ -29,4 +29,11 @@ int runCopy(const Arguments& arguments, std::ostream& out);
 // `generate OUT --rows N [--distinct K] [--seed S]`: a synthetic table.
 int runGenerate(const Arguments& arguments, std::ostream& out);
 
+// `reindex TABLE OUTDIR [INDEX...]`: the table's index files (all, or the
+// named .PX/.Xnn/.XGn with their trees) rebuilt from its records into OUTDIR.
+int runReindex(const Arguments& arguments, std::ostream& out);
+// `check TABLE`: the table's blocks and every index file it has; exit 1 and
+// one line a fault when anything is wrong.
+int runCheck(const Arguments& arguments, std::ostream& out);
+
 }  // namespace orl::pdxtool

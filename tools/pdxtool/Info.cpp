@@ -1,7 +1,38 @@
+#include "platform/pdx/Indexes.h"
 #include "platform/pdx/Table.h"
 #include "tools/pdxtool/Commands.h"
 
 namespace orl::pdxtool {
+namespace {
+
+std::string fieldList(const std::vector<pdx::IndexedField>& fields) {
+  std::string text;
+  for (const auto& field : fields) text += (text.empty() ? "" : ", ") + std::to_string(field.number) + ' ' + field.name;
+  return text;
+}
+
+std::string yesNoUnknown(const std::optional<bool>& value, const char* yes, const char* no) {
+  return value ? (*value ? yes : no) : "not known";
+}
+
+void writeIndexes(const pdx::IndexDescription& indexes, std::ostream& out) {
+  out << "family:";
+  for (const auto& name : indexes.family) out << ' ' << name;
+  out << '\n' << "primary index: " << (indexes.primaryIndexFile.empty() ? "none" : indexes.primaryIndexFile);
+  if (!indexes.primaryKey.empty()) out << " on " << fieldList(indexes.primaryKey);
+  out << '\n' << "secondary indexes: " << indexes.secondary.size() << '\n';
+  for (const auto& index : indexes.secondary) {
+    out << "  " << index.indexFile << (index.treeFile.empty() ? "" : " + " + index.treeFile) << ' '
+        << (index.composite ? "composite" : "single") << " \"" << index.name << "\" on " << fieldList(index.fields)
+        << "; " << (index.maintained ? "maintained" : "not maintained") << "; "
+        << yesNoUnknown(index.caseSensitive, "case-sensitive", "case-insensitive") << "; "
+        << yesNoUnknown(index.unique, "unique", "not unique") << "; "
+        << yesNoUnknown(index.descending, "descending", "ascending") << "; sort order " << index.sortOrder
+        << (index.sortOrderName.empty() ? "" : " (" + index.sortOrderName + ")") << '\n';
+  }
+}
+
+}  // namespace
 
 int runInfo(const Arguments& arguments, std::ostream& out) {
   if (arguments.size() != 1) throw UsageError{};
@@ -25,6 +56,8 @@ int runInfo(const Arguments& arguments, std::ostream& out) {
     out << "  " << ++number << ' ' << static_cast<char>(field.type) << ' ' << field.size << ' ' << field.name
         << '\n';
   }
+  out << "sort order reproduced: " << (pdx::sortOrderReproducible(header) ? "yes" : "no") << '\n';
+  writeIndexes(pdx::describeIndexes(arguments[0]), out);
   return 0;
 }
 

@@ -15,6 +15,8 @@ const Command commands[] = {
     {"dump", "FILE", orl::pdxtool::runDump},
     {"copy", "IN OUT", orl::pdxtool::runCopy},
     {"generate", "OUT --rows N [--distinct K] [--seed S]", orl::pdxtool::runGenerate},
+    {"reindex", "TABLE OUTDIR [INDEX...]", orl::pdxtool::runReindex},
+    {"check", "TABLE", orl::pdxtool::runCheck},
 };
 
 int usage() {
