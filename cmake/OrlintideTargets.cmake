@@ -7,6 +7,10 @@ if(ORLINTIDE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The real tables the tests read; a checkout elsewhere (a git worktree) names it.
+set(ORLINTIDE_CORPUS_DIR "${PROJECT_SOURCE_DIR}/../shared/corpus" CACHE PATH
+    "The folder of real Paradox tables the tests read (skipped when absent)")
+
 function(orlintide_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
     -Wno-sign-conversion -Werror)
@@ -33,7 +37,7 @@ function(orlintide_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
-    ORLINTIDE_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+    ORLINTIDE_CORPUS_DIR="${ORLINTIDE_CORPUS_DIR}")
   orlintide_warnings(${name})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
@@ -49,7 +53,7 @@ function(orlintide_window_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Test Qt6::Widgets)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
-    ORLINTIDE_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+    ORLINTIDE_CORPUS_DIR="${ORLINTIDE_CORPUS_DIR}")
   orlintide_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
