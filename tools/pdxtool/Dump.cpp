@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 namespace orl::pdxtool {
@@ -53,9 +54,12 @@ void writeDouble(std::ostream& out, double value) {
   if (text.find_first_of(".e") == std::string::npos) out << ".0";
 }
 
+// Astronomical years, as the data-access layer writes them: "0000-12-31" is
+// the day before 0001-01-01, "-0001-12-31" a year earlier.
 std::string dateText(const Date& date) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", date.year, date.month, date.day);
+  std::snprintf(buffer, sizeof buffer, "%s%04lld-%02d-%02d", date.year < 0 ? "-" : "",
+                std::llabs(static_cast<long long>(date.year)), date.month, date.day);
   return buffer;
 }
 
