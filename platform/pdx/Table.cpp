@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -275,6 +276,7 @@ bool Cursor::loadNextBlock() {
   std::string problem;
   const int count = recordsInBlock(header, block_.data(), present, problem);
   if (count < 0) fail("data block " + std::to_string(nextBlock_) + " " + problem);
+  currentBlock_ = nextBlock_;
   nextBlock_ = little16(block_.data());
   recordsInBlock_ = count;
   recordInBlock_ = 0;
@@ -294,6 +296,23 @@ bool Cursor::next(std::vector<Value>& row) {
   ++recordInBlock_;
   ++recordsRead_;
   return true;
+}
+
+std::span<const std::uint8_t> Cursor::recordBytes() const {
+  assert(recordInBlock_ > 0 && "only after next() gave a record");
+  const auto size = static_cast<std::size_t>(table_.header().recordSize);
+  return std::span(block_).subspan(DataBlockHeaderSize + static_cast<std::size_t>(recordInBlock_ - 1) * size, size);
+}
+
+std::span<const std::uint8_t> Cursor::fieldBytes(std::size_t index) const {
+  const std::size_t end = index + 1 < fieldOffsets_.size() ? fieldOffsets_[index + 1]
+                                                           : static_cast<std::size_t>(table_.header().recordSize);
+  return recordBytes().subspan(fieldOffsets_[index], end - fieldOffsets_[index]);
+}
+
+std::uint64_t Cursor::recordOffset() const {
+  return blockOffset(table_.header(), currentBlock_) + DataBlockHeaderSize +
+         static_cast<std::uint64_t>(recordInBlock_ - 1) * static_cast<std::uint64_t>(table_.header().recordSize);
 }
 
 std::string Cursor::decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length) {

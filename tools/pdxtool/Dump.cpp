@@ -13,7 +13,6 @@
 #include <type_traits>
 
 namespace orl::pdxtool {
-namespace {
 
 using namespace orl::pdx;
 
@@ -42,18 +41,6 @@ void writeString(std::ostream& out, const std::string& text) {
   out << '"';
 }
 
-void writeDouble(std::ostream& out, double value) {
-  if (!std::isfinite(value)) {
-    writeString(out, std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity"));
-    return;
-  }
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  const std::string text(buffer, result.ptr);
-  out << text;
-  if (text.find_first_of(".e") == std::string::npos) out << ".0";
-}
-
 // Astronomical years, as the data-access layer writes them: "0000-12-31" is
 // the day before 0001-01-01, "-0001-12-31" a year earlier.
 std::string dateText(const Date& date) {
@@ -69,6 +56,20 @@ std::string timeText(const TimeOfDay& time) {
   std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60,
                 ms % 1000);
   return buffer;
+}
+
+namespace {
+
+void writeDouble(std::ostream& out, double value) {
+  if (!std::isfinite(value)) {
+    writeString(out, std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity"));
+    return;
+  }
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const std::string text(buffer, result.ptr);
+  out << text;
+  if (text.find_first_of(".e") == std::string::npos) out << ".0";
 }
 
 void writeValue(std::ostream& out, const Value& value) {

@@ -15,6 +15,7 @@ const Command commands[] = {
     {"dump", "FILE", orl::pdxtool::runDump},
     {"copy", "IN OUT", orl::pdxtool::runCopy},
     {"generate", "OUT --rows N [--distinct K] [--seed S]", orl::pdxtool::runGenerate},
+    {"diff", "A B", orl::pdxtool::runDiff, 2},
 };
 
 int usage() {
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
       std::cout.flush();
       if (!std::cout) {
         std::cerr << "pdxtool: the output cannot be written\n";
-        return 1;
+        return command.failureStatus;
       }
       return status;
     } catch (const orl::pdxtool::UsageError&) {
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
       std::cout.flush();
       std::cerr << "pdxtool: " << oneLine(error.what()) << '\n';
-      return 1;
+      return command.failureStatus;
     }
   }
   return usage();
