@@ -15,6 +15,7 @@
 #include <bit>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
