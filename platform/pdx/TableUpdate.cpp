@@ -152,7 +152,7 @@ class TableUpdate::Writing {
 
   void apply(std::size_t field, const Value& value, const Value& before, const Cursor& cursor) {
     const Field& definition = header_.fields[field];
-    const std::uint8_t* old = cursor.recordBytes() + offsets_[field];
+    const std::uint8_t* old = cursor.recordBytes().data() + offsets_[field];
     const auto width = static_cast<std::size_t>(storedWidth(definition));
     std::vector<std::uint8_t> bytes(old, old + width);
     if (definition.type == FieldType::Memo) {
@@ -411,7 +411,7 @@ void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& ch
     for (std::size_t f = 0; f < before.size(); ++f) {
       const auto width = static_cast<std::size_t>(storedWidth(header_.fields[f]));
       const bool sameBytes =
-          std::memcmp(oldRows.recordBytes() + offsets[f], newRows.recordBytes() + offsets[f], width) == 0;
+          std::memcmp(oldRows.recordBytes().data() + offsets[f], newRows.recordBytes().data() + offsets[f], width) == 0;
       // The changed field is judged whatever it holds: a value left as it was may be one the run missed.
       if (field && *field == f) {
         if (check(before[f], after[f])) continue;
