@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ado/Connection.h"
+#include "platform/common/Progress.h"
 #include "platform/ui/EventPump.h"
 
 #include <QSet>
@@ -57,9 +58,10 @@ QString AdoTypeName(std::int16_t type);
 QString ScratchColumnPiece(const QString& lowerTypeName);
 
 // Copies the Paradox table into the scratch table of the same name, all
-// columns and rows. On failure the partial scratch table is dropped again
-// and the error goes on to the caller.
-void StageTable(const QString& table, const DataAccess& access);
+// columns and rows, telling the progress (when given) the share of rows
+// copied. On failure the partial scratch table is dropped again and the
+// error goes on to the caller.
+void StageTable(const QString& table, const DataAccess& access, Progress* progress = nullptr);
 
 // What a run did to one field, so that the write-back can check every row
 // of the new table against the old one before the new one takes its place.
