@@ -189,7 +189,7 @@ QStringList TakeSubFolders(const QStringList& subFolders, Level& parent, Walk& w
 void GetSubDirectories2016(QStringList& folders, bool recurse, fso::FileSystem& fileSystem, ui::EventPump& pump,
                            ui::MessageBoxes& boxes) {
   Walk walk{fileSystem, pump, boxes, {}, FoldersAbove(folders, fileSystem)};
-  // The levels below the caller's list, each kept until the walk ends, so
+  // The levels, the caller's list first, each kept until the walk ends, so
   // that a failure can be passed up the way it came down.
   std::vector<std::unique_ptr<Level>> levels;
   levels.push_back(std::make_unique<Level>(folders, walk));
