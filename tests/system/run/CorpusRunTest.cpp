@@ -67,7 +67,6 @@ TEST(CorpusRun, EveryTextFieldOfEveryTableInEveryCase) {
         window.table = stem.toUpper();
         window.folder = folders.dataFolder();
         window.field = QString::fromStdString(field.name);
-        window.fields = static_cast<int>(original.fields.size());
         window.choice = QLatin1String(choice.text);
         for (std::size_t r = 0; r < original.rows.size() && r < 100; ++r)
           window.previewList.items << Main::NullToDefault(original.rows[r][f], ado::Value::text(QString())).toText();
