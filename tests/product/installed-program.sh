@@ -2,8 +2,9 @@
 # Installs the build to a fresh prefix (with a space in its path) and checks
 # that the program folder is complete, that the desktop entry starts the
 # installed program with its icon, that the manual pages cover the command
-# line, and that the installed program lists and changes its own sample
-# tables from the command line.
+# line, that the installed program lists and changes its own sample tables
+# from the command line, and that a user who may not write the program
+# folder works in a copy of their own.
 # Usage: installed-program.sh CMAKE BUILD-FOLDER PROGRAM-FOLDER-BELOW-PREFIX
 set -eu
 cmake=$1
@@ -85,4 +86,32 @@ echo "$cities" | grep -qx 'KØBENHAVN' || fail "no KØBENHAVN after the run: $ci
 
 # The new table reads back with the installed table tool.
 "$program/pdxtool" info "$program/Samples/CUSTOMER.db" | grep -q '^records: 24$' || fail "pdxtool info of the new table"
+# A program folder its user may not write (a shared install): the program
+# works in the user's own copy in $XDG_DATA_HOME/orlintide, made on the first
+# start, and leaves the installed files alone.
+data="$work/data home"
+mkdir -p "$data"
+installed_files() { (cd "$program" && find . -type f -exec sha256sum {} + | sort); }
+before=$(installed_files)
+if [ "$(id -u)" -eq 0 ]; then
+  # The super-user may write anywhere: this part runs as nobody.
+  chmod 755 "$work"
+  chmod -R a+rX "$prefix"
+  chown nobody "$data"
+  as_user() { runuser -u nobody -- env HOME="$data" XDG_DATA_HOME="$data" "$@"; }
+else
+  chmod a-w "$program"
+  as_user() { env XDG_DATA_HOME="$data" "$@"; }
+fi
+copy="$data/orlintide"
+as_user "$program/orlintide" --folder "$copy/Samples" --table CUSTOMER --field City --case lower \
+  >"$work/copy-run.out" 2>"$work/copy-run.err" || { cat "$work/copy-run.err"; fail "the run on the user's copy"; }
+chmod u+w "$program"
+[ "$(cat "$work/copy-run.out")" = "Done." ] || fail "the run on the user's copy said: $(cat "$work/copy-run.out")"
+[ -f "$copy/dbTemp.mdb" ] && [ ! -e "$copy/orlintide" ] || fail "the working copy is not the program's files"
+[ "$(stat -c %a "$copy")" = 700 ] || fail "the working copy is open to others: $(stat -c %a "$copy")"
+cities=$(as_user "$program/orlintide" --folder "$copy/Samples" --table CUSTOMER --field City --preview)
+echo "$cities" | grep -qx 'zürich' || fail "no zürich in the user's copy after the run: $cities"
+[ "$(installed_files)" = "$before" ] || fail "the installed files changed"
+
 echo "installed program: all checks passed"
