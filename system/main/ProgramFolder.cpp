@@ -60,7 +60,8 @@ void addMissing(const fs::path& from, const fs::path& to) {
       fs::create_directory(to);
       makeOwnerWritable(to);
     }
-    for (const fs::directory_entry& entry : fs::directory_iterator(from)) addMissing(entry.path(), to / entry.path().filename());
+    for (const fs::directory_entry& entry : fs::directory_iterator(from))
+      addMissing(entry.path(), to / entry.path().filename());
   } else if (fs::is_regular_file(from) && !fs::exists(fs::symlink_status(to))) {
     copyFileInPlace(from, to);
   }
@@ -88,7 +89,8 @@ void makeWorkingCopy(const fs::path& installed, const fs::path& copy) {
   fs::create_directories(copy.parent_path());
   std::string staging = (copy.parent_path() / ".orlintide-new-XXXXXX").string();
   if (::mkdtemp(staging.data()) == nullptr)
-    throw fs::filesystem_error("cannot make a folder", copy.parent_path(), std::error_code(errno, std::generic_category()));
+    throw fs::filesystem_error("cannot make a folder", copy.parent_path(),
+                               std::error_code(errno, std::generic_category()));
   try {
     bringUpToDate(installed, staging);
     fs::rename(staging, copy);
@@ -108,11 +110,12 @@ int ScratchDatabaseFormat(const QString& file) {
   static const std::string Magic("SQLite format 3", 16);
   std::ifstream stream(pathOf(file), std::ios::binary);
   std::string header(HeaderSize, '\0');
-  if (!stream.read(header.data(), static_cast<std::streamsize>(HeaderSize)) || header.compare(0, Magic.size(), Magic) != 0)
-    return -1;
+  if (!stream.read(header.data(), static_cast<std::streamsize>(HeaderSize))) return -1;
+  if (header.compare(0, Magic.size(), Magic) != 0) return -1;
   // SQLite stores the number big-endian.
   std::uint32_t version = 0;
-  for (std::size_t i = 0; i < 4; ++i) version = (version << 8) | static_cast<unsigned char>(header[UserVersionOffset + i]);
+  for (std::size_t i = 0; i < 4; ++i)
+    version = (version << 8) | static_cast<unsigned char>(header[UserVersionOffset + i]);
   return static_cast<int>(version & 0x7fffffffU);
 }
 

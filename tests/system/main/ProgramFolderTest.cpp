@@ -34,7 +34,8 @@ bool WriteScratchDatabase(const QString& path, int format, const char* table = "
   QFile::remove(path);
   sqlite3* db = nullptr;
   const QByteArray file = QFile::encodeName(path);
-  const QByteArray sql = QByteArray("CREATE TABLE ") + table + "(x); PRAGMA user_version = " + QByteArray::number(format);
+  const QByteArray sql =
+      QByteArray("CREATE TABLE ") + table + "(x); PRAGMA user_version = " + QByteArray::number(format);
   const bool made = sqlite3_open(file.constData(), &db) == SQLITE_OK &&
                     sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_close(db);
@@ -46,7 +47,8 @@ std::map<QString, QByteArray> Snapshot(const QString& folder) {
   std::map<QString, QByteArray> files;
   const QDir root(folder);
   std::function<void(const QString&)> walk = [&](const QString& path) {
-    for (const QFileInfo& info : QDir(path).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+    const auto entries = QDir(path).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo& info : entries) {
       if (info.isDir())
         walk(info.filePath());
       else
@@ -177,7 +179,7 @@ TEST_F(ProgramFolderTest, ACopyThatCannotBeMadeIsReportedAndLeavesNothingHalfMad
 }
 
 TEST_F(ProgramFolderTest, AFolderThisUserMayNotWriteGetsTheWorkingCopy) {
-  const QString program = root.filePath(QStringLiteral("usr/lib"));
+  const QString lib = root.filePath(QStringLiteral("usr/lib"));
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(QFile::encodeName(installed).constData(), 0555), 0);
     const ProgramFolderChoice choice = ChooseProgramFolder(installed, dataHome, QString());
@@ -188,9 +190,10 @@ TEST_F(ProgramFolderTest, AFolderThisUserMayNotWriteGetsTheWorkingCopy) {
   }
   // The super-user may write anywhere: choose as an ordinary user (nobody).
   ASSERT_TRUE(QDir().mkpath(dataHome));
-  for (const QString& path : {root.path(), root.filePath(QStringLiteral("usr")), program, installed})
+  for (const QString& path : {root.path(), root.filePath(QStringLiteral("usr")), lib, installed})
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0755), 0);
-  for (const QString& path : {root.filePath(QStringLiteral("home")), root.filePath(QStringLiteral("home/.local")), dataHome})
+  const QString home = root.filePath(QStringLiteral("home"));
+  for (const QString& path : {home, home + QStringLiteral("/.local"), dataHome})
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0777), 0);
   const pid_t child = fork();
   ASSERT_NE(child, -1);
