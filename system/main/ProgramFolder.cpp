@@ -44,10 +44,12 @@ void makeOwnerWritable(const fs::path& path) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 }
 
-// Copies a file under a passing name and renames it into place, so that a
-// start that is killed meanwhile never leaves half a file under the real name.
+// Copies a file under a passing name of this process's own and renames it
+// into place, so that neither a start killed meanwhile nor one running at the
+// same moment ever leaves half a file under the real name.
 void copyFileInPlace(const fs::path& from, const fs::path& to) {
-  const fs::path part = to.parent_path() / ("." + to.filename().string() + ".orlintide-part");
+  const fs::path part =
+      to.parent_path() / ("." + to.filename().string() + ".orlintide-part-" + std::to_string(::getpid()));
   fs::copy_file(from, part, fs::copy_options::overwrite_existing);
   makeOwnerWritable(part);
   fs::rename(part, to);

@@ -17,10 +17,11 @@ struct ProgramFolderChoice {
 // shared install; otherwise the user's working copy, dataHome + "/orlintide".
 // The working copy is made on first use from the executable folder's files,
 // readable by its owner alone (a run copies tables into its scratch
-// database). When the installed scratch database has another format than
-// the copy's, the copy's scratch database, pointer and skin are replaced
-// and samples new in the install are added; samples already there are kept.
-// The installed files are only ever read.
+// database). Its scratch database is replaced when the installed one has
+// another format (a missing or damaged one counts as another); on every
+// start the files it lacks are copied from the install (samples new in a
+// newer install, or ones the user deleted to have them afresh) and the files
+// it has are kept as the user left them. The installed files are only ever read.
 ProgramFolderChoice ChooseProgramFolder(const QString& executableFolder, const QString& dataHome,
                                         const QString& sharedInstallFolder);
 
