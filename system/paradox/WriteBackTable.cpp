@@ -243,9 +243,9 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
 
   // Writing the new table is the first half of the work, checking it the second.
   const auto recordsDone = [&](double from) {
-    return [&access, progress, from, rowCount](std::uint64_t records) {
+    return [&access, progress, from, rowCount](std::uint64_t done) {
       access.pump.pumpOnce();
-      if (progress && rowCount > 0) progress->reached(from + 0.5 * static_cast<double>(records) / rowCount);
+      if (progress && rowCount > 0) progress->reached(from + 0.5 * static_cast<double>(done) / rowCount);
     };
   };
   scratchDatabase.reportExportProgress(recordsDone(0.0));
