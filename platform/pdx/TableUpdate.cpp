@@ -192,7 +192,7 @@ class TableUpdate::Writing {
  private:
   [[noreturn]] void fail(std::size_t field, const Value& value, const std::string& why) const {
     throw Error("Field \"" + header_.fields[field].name + "\" of \"" + update_.tablePath_ + "\": the value " +
-                describe(value) + " cannot be written into the table: " + why);
+                describe(value) + " cannot be written into the table: " + why + "; the table is left as it was");
   }
 
   // The value's text in the table's code page; a letter the code page
@@ -281,7 +281,8 @@ class TableUpdate::Writing {
     const std::uint64_t blockAt = headerSize + (at - headerSize) / blockSize * blockSize;
     if (block_.empty() || blockAt != blockAt_) {
       writeBlockOut();
-      block_.resize(static_cast<std::size_t>(blockSize));
+      // A file may end inside its last block, after its last record: it stays as long as it was.
+      block_.resize(static_cast<std::size_t>(std::min(blockSize, oldTable_->size() - blockAt)));
       oldTable_->read(blockAt, block_);
       blockAt_ = blockAt;
     }
@@ -356,6 +357,7 @@ void TableUpdate::writeStaged(const ChangeSource& changes, const Progress& progr
       if (record[f]) writing.apply(f, *record[f], before[f], cursor);
     if (++done % ProgressEvery == 0 && progress) progress(done);
   }
+  if (progress) progress(done);
   before.clear();
   if (changes(before, record))
     throw Error("There are more new values for \"" + tablePath_ + "\" than its " + std::to_string(done) +
@@ -405,7 +407,10 @@ void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& ch
   for (std::uint64_t record = 1;; ++record) {
     const bool hasOld = oldRows.next(before);
     const bool hasNew = newRows.next(after);
-    if (!hasOld && !hasNew) return;
+    if (!hasOld && !hasNew) {
+      if (progress) progress(record - 1);
+      return;
+    }
     if (hasOld != hasNew || oldRows.recordOffset() != newRows.recordOffset())
       throw fail("the records are not where they were from row " + std::to_string(record) + " on");
     for (std::size_t f = 0; f < before.size(); ++f) {

@@ -7,6 +7,7 @@
 #include "platform/ado/RecordSet.h"
 #include "platform/ado/ScratchDatabase.h"
 #include "platform/common/Error.h"
+#include "system/case/Case.h"
 #include "system/paradox/Paradox.h"
 #include "tests/support/DataAccessFixtures.h"
 #include "tests/support/FakeTime.h"
@@ -312,6 +313,26 @@ const Row Rows[] = {
        StageTable(QStringLiteral("T"), s.access());
      },
      "{data}/T.db: the header counts 1 records but the data blocks hold 2 (the table is damaged)"},
+
+    // The write-back.
+    {"NewValueLongerThanItsField",
+     [](Situation& s) {
+       StageTable(QStringLiteral("T"), s.access());
+       s.folders.scratchSql("UPDATE T SET A = 'ABCDEFGHIJK' WHERE A = 'x'");
+       const FieldChange change{QStringLiteral("A"), Case::Upper, {}, false};
+       WriteBackTable(QStringLiteral("T"), s.access(), &change);
+     },
+     "Field \"A\" of \"{data}/T.db\": the value \"ABCDEFGHIJK\" cannot be written into the table: it is longer "
+     "than the field's 10 bytes; the table is left as it was"},
+    {"NewTableOtherThanTheRunMeant",
+     [](Situation& s) {
+       StageTable(QStringLiteral("T"), s.access());
+       s.folders.scratchSql("UPDATE T SET A = 'zz' WHERE A = 'x'");
+       const FieldChange change{QStringLiteral("A"), Case::Upper, {}, false};
+       WriteBackTable(QStringLiteral("T"), s.access(), &change);
+     },
+     "The table 'T' was not replaced: The new table \"{data}/.orlintide-new.T.db\" does not match \"{data}/T.db\": "
+     "in row 1, field \"A\" holds \"zz\" where it held \"x\". The old table is kept unchanged."},
 };
 
 // Not provoked here, with where they are: "cannot be written" (the scratch
