@@ -258,11 +258,12 @@ namespace {
 // A table the writer makes, turned keyed on its first field by its header's
 // file type and key field count, as Paradox would have made it.
 std::string keyedTextTable(const test::TempFolder& folder, const std::string& sortOrderName,
-                           const std::vector<std::string>& names) {
+                           const std::vector<std::string>& names, int codePage = 1252) {
   PosixFileOps files;
   WriterSettings settings;
   settings.fields = {Field{"Name", FieldType::Alpha, 10}};
   settings.sortOrderName = sortOrderName;
+  settings.codePage = codePage;
   const std::string path = folder.file("KEYED.DB");
   TableWriter writer(files, path, settings);
   for (const auto& name : names) writer.append({name.empty() ? Value{Null{}} : Value{name}});
@@ -289,15 +290,65 @@ TEST(AsciiSortOrder, KeysThatDifferOnlyInCaseAreTwoKeys) {
   EXPECT_EQ(primaryKeyOrder(keyedTextTable(folder, "ascii", {"smith", "Smith"})), (std::vector<std::uint32_t>{1, 0}));
 }
 
-TEST(OtherSortOrders, TextInAnInternationalOrderIsNeitherSortedNorGuessed) {
+std::vector<std::string> sortedKeys(const std::string& sortOrderName, int codePage, const std::vector<std::string>& names) {
   test::TempFolder folder;
-  const std::string path = keyedTextTable(folder, "intl", {"b", "a"});
-  EXPECT_FALSE(sortOrderReproducible(Table::inspect(path)));
-  try {
-    primaryKeyOrder(path);
-    FAIL() << "a key was sorted in a sort order not reproduced";
-  } catch (const Error& error) {
-    EXPECT_NE(std::string(error.what()).find("\"intl\""), std::string::npos) << error.what();
+  std::vector<std::string> sorted;
+  for (auto position : primaryKeyOrder(keyedTextTable(folder, sortOrderName, names, codePage))) sorted.push_back(names[position]);
+  return sorted;
+}
+
+// Values that tell the orders apart: case, accents, letters that sort as
+// two, digits and punctuation.
+const std::vector<std::string> mixedNames{"zoo", "Ärger", "adam", "10", "Zoe", "", "9", "-x", "Bob", "Apfel", "apfel", "Ådal", "Øl", "Éte", "ete"};
+
+// The international orders: punctuation, digits, then letters whatever
+// their case or accent; where only case or accent differ, the plain lower
+// case letter first. Ä sorts as "ae" and Ø as an O with a stroke; Å is an
+// A with a ring in the 850 order, a letter of its own after Z in the other.
+TEST(InternationalSortOrders, LettersSortTogetherLowerCaseFirstAndUmlautsAsTwoLetters) {
+  EXPECT_EQ(sortedKeys("ANSII850", 1252, mixedNames),
+            (std::vector<std::string>{"", "-x", "10", "9", "Ådal", "adam", "Ärger", "apfel", "Apfel", "Bob", "ete", "Éte",
+                                      "Øl", "Zoe", "zoo"}));
+  EXPECT_EQ(sortedKeys("ANSIINTL", 1252, mixedNames),
+            (std::vector<std::string>{"", "-x", "10", "9", "adam", "Ärger", "apfel", "Apfel", "Bob", "ete", "Éte", "Øl",
+                                      "Zoe", "zoo", "Ådal"}));
+  EXPECT_EQ(sortedKeys("intl", 437, {"zoo", "Ärger", "adam", "10", "Zoe", "", "9", "-x", "Bob", "Apfel", "apfel", "Éte", "ete"}),
+            (std::vector<std::string>{"", "-x", "10", "9", "adam", "Ärger", "apfel", "Apfel", "Bob", "ete", "Éte", "Zoe", "zoo"}));
+}
+
+// The Nordic orders put their own letters after Z: Swedish and Finnish
+// Å, Ä, Ö; Norwegian and Danish Æ, Ø, Å.
+TEST(InternationalSortOrders, NordicLettersComeAfterZ) {
+  const std::vector<std::string> names{"Öl", "zoo", "Ärger", "Ådal", "adam", "Zoe", "Bob"};
+  const std::vector<std::string> swedish{"adam", "Bob", "Zoe", "zoo", "Ådal", "Ärger", "Öl"};
+  EXPECT_EQ(sortedKeys("ANSISWFN", 1252, names), swedish);
+  EXPECT_EQ(sortedKeys("swedfin", 437, names), swedish);
+  const std::vector<std::string> norwegianNames{"Åse", "zoo", "Øl", "Ærlig", "adam", "Zoe", "Bob"};
+  const std::vector<std::string> norwegian{"adam", "Bob", "Zoe", "zoo", "Ærlig", "Øl", "Åse"};
+  EXPECT_EQ(sortedKeys("ANSINOR4", 1252, norwegianNames), norwegian);
+  EXPECT_EQ(sortedKeys("nordan40", 865, norwegianNames), norwegian);
+}
+
+// Keys that differ only in case are two keys there too, and a key that
+// begins another sorts first.
+TEST(InternationalSortOrders, CaseMakesTwoKeysAndAShorterKeyComesFirst) {
+  EXPECT_EQ(sortedKeys("ANSIINTL", 1252, {"Smith", "smith", "Smithe", "Smit"}),
+            (std::vector<std::string>{"Smit", "smith", "Smith", "Smithe"}));
+}
+
+TEST(OtherSortOrders, AnOrderNotReproducedIsNeitherSortedNorGuessed) {
+  test::TempFolder folder;
+  // "intl" of code page 850 weighs other bytes than that of 437.
+  for (const auto& [order, codePage] : {std::pair{"intl", 850}, std::pair{"intl850", 850}, std::pair{"ANSIINTL", 437}}) {
+    const std::string path = keyedTextTable(folder, order, {"b", "a"}, codePage);
+    EXPECT_FALSE(sortOrderReproducible(Table::inspect(path))) << order;
+    try {
+      primaryKeyOrder(path);
+      ADD_FAILURE() << "a key was sorted in the order " << order << " of code page " << codePage;
+    } catch (const Error& error) {
+      EXPECT_NE(std::string(error.what()).find(std::string("\"") + order + "\""), std::string::npos) << error.what();
+    }
+    std::filesystem::remove(path);
   }
 }
 
