@@ -4,10 +4,12 @@
 #include "platform/common/Error.h"
 #include "platform/common/TimeOfDayClock.h"
 #include "platform/fso/PosixFileSystem.h"
+#include "platform/ui/QtSettingsStore.h"
 #include "platform/ui/QtEventPump.h"
 #include "system/case/Case.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
+#include "system/paradox/TableHistory.h"
 #include "system/paradox/TableListing.h"
 #include "system/run/CaseChangeRun.h"
 
@@ -35,8 +37,9 @@ void print(std::FILE* stream, const QString& text) {
 // question is answered No, since nobody is there to answer it.
 class TerminalMessageBoxes final : public ui::MessageBoxes {
  public:
-  TerminalMessageBoxes(std::FILE* output, std::FILE* errors, bool answerYes = false)
-      : output_(output), errors_(errors), answerYes_(answerYes) {}
+  TerminalMessageBoxes(std::FILE* output, std::FILE* errors, bool answerYes = false,
+                       QString yesOption = QStringLiteral("--drop-indexes"))
+      : output_(output), errors_(errors), answerYes_(answerYes), yesOption_(std::move(yesOption)) {}
   void showErrorReport(const QString& text) override {
     ++reports;
     // The report separates its parts with carriage returns, which a terminal would overprint.
@@ -45,8 +48,9 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
   }
   void inform(const QString& text) override { print(output_, text + QLatin1Char('\n')); }
   bool askYesNo(const QString& text) override {
-    print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: --drop-indexes)\n")
-                                      : QStringLiteral(" (answered No: nothing was changed; --drop-indexes answers Yes)\n")));
+    print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: %1)\n").arg(yesOption_)
+                                      : QStringLiteral(" (answered No: nothing was changed; %1 answers Yes)\n")
+                                            .arg(yesOption_)));
     return answerYes_;
   }
   int reports = 0;
@@ -55,6 +59,7 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
   std::FILE* output_;
   std::FILE* errors_;
   bool answerYes_;
+  QString yesOption_;
 };
 
 class TextList final : public ui::ListItems {
@@ -164,6 +169,36 @@ QStringList previewOf(const QString& folder, const QString& table, const QString
   return entries;
 }
 
+// --history and --restore N: the table's history entries, or a step back.
+int historyCommand(const QString& folder, const QString& table, std::optional<int> restore, int keepEntries,
+                   bool evenIfChanged, std::FILE* output, std::FILE* errors) {
+  if (!restore) {
+    const auto entries = Paradox::HistoryOf(folder, table);
+    for (const auto& entry : entries)
+      print(output, QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
+                        .arg(entry.number)
+                        .arg(QString::fromStdString(entry.facts.when))
+                        .arg((entry.facts.kind == "restore" ? QStringLiteral("undo of ") : QString()) +
+                             QString::fromStdString(entry.facts.field))
+                        .arg(QString::fromStdString(entry.facts.caseName))
+                        .arg(entry.facts.rows));
+    if (entries.empty()) print(errors, QStringLiteral("The table %1 has no history.\n").arg(table));
+    return Succeeded;
+  }
+  TerminalMessageBoxes boxes(output, errors, evenIfChanged, QStringLiteral("--even-if-changed"));
+  switch (Paradox::RestoreTable(folder, table, *restore, keepEntries, boxes)) {
+    case Paradox::RestoreOutcome::Restored:
+      print(output, QStringLiteral("Restored %1 as it was before entry %2.\n").arg(table).arg(*restore));
+      return Succeeded;
+    case Paradox::RestoreOutcome::AlreadyAsBefore:
+      print(output, QStringLiteral("%1 is already as it was before entry %2.\n").arg(table).arg(*restore));
+      return Succeeded;
+    case Paradox::RestoreOutcome::Declined:
+      return Failed;
+  }
+  return Failed;
+}
+
 QString usage() {
   return QStringLiteral(
       "Usage:\n"
@@ -171,6 +206,8 @@ QString usage() {
       "  orlintide --folder DIR --list-tables\n"
       "  orlintide --folder DIR --table T --list-fields\n"
       "  orlintide --folder DIR --table T --field F --preview\n"
+      "  orlintide --folder DIR --table T --history\n"
+      "  orlintide --folder DIR --table T --restore N\n"
       "\n"
       "Rewrites the letter case of every value of field F of the Paradox table T\n"
       "(the file T.db in DIR, any letter case), as the main window's \"Start\n"
@@ -185,6 +222,17 @@ QString usage() {
       "                 rebuild, let the table lose that index (or, for a key\n"
       "                 field, its key and every index); without it such a run\n"
       "                 changes nothing and exits with status 1\n"
+      "  --history      the history of T: each run or restore that replaced it,\n"
+      "                 numbered from 1 (the latest), with date and time,\n"
+      "                 field, case and rows\n"
+      "  --restore N    puts T back as it was before history entry N; the table\n"
+      "                 it replaces becomes an entry itself\n"
+      "  --even-if-changed  lets --restore go on when another program changed\n"
+      "                 T since that entry; without it such a restore changes\n"
+      "                 nothing and exits with status 1\n"
+      "  --history-entries N  how many entries a run or restore keeps of T\n"
+      "                 (0: none), instead of the setting HistoryEntries\n"
+      "                 (default 10)\n"
       "  --help         this text\n"
       "\n"
       "Error reports go to standard error. The exit status is 0 on success, 1\n"
@@ -205,8 +253,12 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
   const QCommandLineOption preview(QStringLiteral("preview"));
   const QCommandLineOption help(QStringLiteral("help"));
   const QCommandLineOption dropIndexes(QStringLiteral("drop-indexes"));
+  const QCommandLineOption historyOption(QStringLiteral("history"));
+  const QCommandLineOption restoreOption(QStringLiteral("restore"), QString(), QStringLiteral("N"));
+  const QCommandLineOption evenIfChanged(QStringLiteral("even-if-changed"));
+  const QCommandLineOption historyEntriesOption(QStringLiteral("history-entries"), QString(), QStringLiteral("N"));
   parser.addOptions({folderOption, tableOption, fieldOption, caseOption, listTables, listFields, preview, help,
-                     dropIndexes});
+                     dropIndexes, historyOption, restoreOption, evenIfChanged, historyEntriesOption});
   const auto misuse = [&](const QString& why) {
     print(errors, why + QStringLiteral("\n\n") + usage());
     return Misused;
@@ -222,6 +274,23 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
   const QString folder = parser.value(folderOption);
   const QString table = tableNameOf(parser.value(tableOption));
   const ado::Seams seams;
+  int historyEntries = pdx::DefaultHistoryEntries;
+  if (parser.isSet(historyEntriesOption)) {
+    bool isNumber = false;
+    historyEntries = parser.value(historyEntriesOption).toInt(&isNumber);
+    if (!isNumber || historyEntries < 0)
+      return misuse(QStringLiteral("--history-entries needs a whole number from 0: %1").arg(parser.value(historyEntriesOption)));
+  } else {
+    ui::QtSettingsStore settings;
+    historyEntries = Paradox::HistoryEntriesSetting(settings);
+  }
+  std::optional<int> restore;
+  if (parser.isSet(restoreOption)) {
+    bool isNumber = false;
+    restore = parser.value(restoreOption).toInt(&isNumber);
+    if (!isNumber || *restore < 1)
+      return misuse(QStringLiteral("--restore needs an entry number from 1: %1").arg(parser.value(restoreOption)));
+  }
 
   try {
     if (parser.isSet(listTables)) {
@@ -233,6 +302,10 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
       return Succeeded;
     }
     if (table.isEmpty()) return misuse(QStringLiteral("--table is needed."));
+    if (parser.isSet(historyOption) || restore) {
+      if (parser.isSet(historyOption) && restore) return misuse(QStringLiteral("--history and --restore exclude each other."));
+      return historyCommand(folder, table, restore, historyEntries, parser.isSet(evenIfChanged), output, errors);
+    }
     const std::vector<TableField> fields = fieldsOf(folder, table, seams);
     if (parser.isSet(listFields)) {
       for (const TableField& field : fields)
@@ -263,7 +336,7 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
     SystemTimeOfDayClock clock;
     TerminalWindow window(table, folder, field, static_cast<int>(fields.size()), *choice, entries,
                           errorsIsTerminal ? errors : nullptr);
-    Run::RunServices services{boxes, pump, clock, programFolder, seams};
+    Run::RunServices services{boxes, pump, clock, programFolder, seams, historyEntries};
     const bool done = Run::PushButton1_Click(window, services);
     return done && boxes.reports == 0 ? Succeeded : Failed;
   } catch (const Error& error) {

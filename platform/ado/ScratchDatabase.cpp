@@ -794,11 +794,13 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
     throw Error::provider(QStringLiteral("The table '%1' written by an earlier export has not been put in place yet.")
                               .arg(staged_->table));
   const IndexLoss loss = std::exchange(indexLoss_, IndexLoss::None);
+  std::optional<HistoryPlan> history = std::exchange(history_, std::nullopt);
   staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
                                                            [&](const std::vector<std::size_t>& columns) {
                                                              return firstRows(table, count, columns);
                                                            },
                                                            seams_.files ? *seams_.files : realFiles_, loss));
+  staged_->history = std::move(history);
 }
 
 void ScratchDatabase::commitExport() {

@@ -52,6 +52,9 @@ class ScratchDatabase final : public Provider {
   // What the next export may give up of the table it replaces; it goes back
   // to nothing after that export.
   void allowIndexLoss(IndexLoss loss) { indexLoss_ = loss; }
+  // What the history keeps of the table the next export replaces; after
+  // that export it goes back to nothing kept.
+  void keepHistory(HistoryPlan plan) { history_ = std::move(plan); }
   // Removes the staged table; the folder stays as it was.
   void abandonExport() { staged_.reset(); }
 
@@ -107,6 +110,7 @@ class ScratchDatabase final : public Provider {
   QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;
   IndexLoss indexLoss_ = IndexLoss::None;
+  std::optional<HistoryPlan> history_;
   std::set<QueryRows*> openRows_;
 };
 

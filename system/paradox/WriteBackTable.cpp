@@ -240,6 +240,13 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
   if (!records.eof()) rowCount = records.recordCount();
   if (records.state() != ado::adStateClosed) records.close();
 
+  if (change) {
+    pdx::ChangeFacts facts;
+    facts.field = change->field.toStdString();
+    facts.caseName = change->caseName.toStdString();
+    facts.rows = static_cast<std::uint64_t>(rowCount);
+    scratchDatabase.keepHistory({facts, change->historyEntries});
+  }
   const QString target = Main::CollapseBackslashes(access.folder.folderText() + QLatin1Char('/'));
   scratch.execute(QStringLiteral("select top ") + QString::number(rowCount) +
                   QStringLiteral(" * into [Paradox 5.x;Database=") + target + QStringLiteral("].[") + table +
