@@ -68,6 +68,11 @@ ListView::ListView(QWidget& container, const QString& name, const QRect& pixels,
   widget_->setSelectionMode(selection == Selection::Several ? QAbstractItemView::ExtendedSelection
                                                              : QAbstractItemView::SingleSelection);
   widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  widget_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(widget_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QTreeWidgetItem* item = widget_->itemAt(at);
+    emit contextMenuAsked(item ? widget_->indexOfTopLevelItem(item) + 1 : 0, widget_->viewport()->mapToGlobal(at));
+  });
   new HoverWatch(*widget_->viewport(), [this] { emit mouseMoved(); });
   new HoverWatch(*widget_, [this] { emit mouseMoved(); });
 }
@@ -124,6 +129,8 @@ QString ListView::selectedItemText() const {
     throw Error(ErrorNumber::ObjectNotSet, QStringLiteral("No entry of the list is selected"));
   return item->text(0);
 }
+
+QString ListView::folder(int position) const { return itemAt(position)->data(0, FolderRole).toString(); }
 
 QString ListView::selectedItemFolder() const {
   const QTreeWidgetItem* item = widget_->currentItem();

@@ -49,12 +49,16 @@ class ListView final : public QObject, public Control, public ListItems {
   // Raise error 91 when the list has no selected item.
   QString selectedItemText() const;
   QString selectedItemFolder() const;
+  // The folder the entry at a position stands for.
+  QString folder(int position) const;
 
  signals:
   // A click on the list, or a key that moved its selected item.
   void clicked();
   void mouseMoved();
   void inputRefused();
+  // The context menu was asked for over the entry at `position` (0: no entry).
+  void contextMenuAsked(int position, const QPoint& globalPosition);
 
  private:
   class Widget;
