@@ -78,7 +78,7 @@ struct FieldChange {
   ado::IndexLoss indexLoss = ado::IndexLoss::None;
   // The case choice's text, and how many entries the table's history keeps
   // after the run (0: the replaced table is not kept).
-  QString caseName;
+  QString caseName = QString();
   int historyEntries = pdx::DefaultHistoryEntries;
 };
 
