@@ -5,9 +5,11 @@
 #include "platform/common/TimeOfDayClock.h"
 #include "platform/fso/PosixFileSystem.h"
 #include "platform/ui/QtEventPump.h"
+#include "platform/ui/QtSettingsStore.h"
 #include "system/case/Case.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
+#include "system/paradox/TableHistory.h"
 #include "system/paradox/TableListing.h"
 #include "system/run/CaseChangeRun.h"
 
@@ -35,8 +37,9 @@ void print(std::FILE* stream, const QString& text) {
 // question is answered No, since nobody is there to answer it.
 class TerminalMessageBoxes final : public ui::MessageBoxes {
  public:
-  TerminalMessageBoxes(std::FILE* output, std::FILE* errors, bool answerYes = false)
-      : output_(output), errors_(errors), answerYes_(answerYes) {}
+  TerminalMessageBoxes(std::FILE* output, std::FILE* errors, bool answerYes = false,
+                       QString yesOption = QStringLiteral("--drop-indexes"))
+      : output_(output), errors_(errors), answerYes_(answerYes), yesOption_(std::move(yesOption)) {}
   void showErrorReport(const QString& text) override {
     ++reports;
     // The report separates its parts with carriage returns, which a terminal would overprint.
@@ -46,8 +49,9 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
   void inform(const QString& text) override { print(output_, text + QLatin1Char('\n')); }
   void notify(const QString& text) override { inform(text); }
   bool askYesNo(const QString& text) override {
-    print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: --drop-indexes)\n")
-                                      : QStringLiteral(" (answered No: nothing was changed; --drop-indexes answers Yes)\n")));
+    print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: %1)\n").arg(yesOption_)
+                                      : QStringLiteral(" (answered No: nothing was changed; %1 answers Yes)\n")
+                                            .arg(yesOption_)));
     return answerYes_;
   }
   int reports = 0;
@@ -56,6 +60,7 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
   std::FILE* output_;
   std::FILE* errors_;
   bool answerYes_;
+  QString yesOption_;
 };
 
 class TextList final : public ui::ListItems {
@@ -176,6 +181,10 @@ const QCommandLineOption ListFieldsOption(QStringLiteral("list-fields"));
 const QCommandLineOption PreviewOption(QStringLiteral("preview"));
 const QCommandLineOption HelpOption(QStringLiteral("help"));
 const QCommandLineOption DropIndexesOption(QStringLiteral("drop-indexes"));
+const QCommandLineOption HistoryOption(QStringLiteral("history"));
+const QCommandLineOption RestoreOption(QStringLiteral("restore"), QString(), QStringLiteral("N"));
+const QCommandLineOption EvenIfChangedOption(QStringLiteral("even-if-changed"));
+const QCommandLineOption HistoryEntriesOption(QStringLiteral("history-entries"), QString(), QStringLiteral("N"));
 
 QString usage() {
   return QStringLiteral(
@@ -184,6 +193,8 @@ QString usage() {
       "  orlintide --folder DIR --list-tables\n"
       "  orlintide --folder DIR --table T --list-fields\n"
       "  orlintide --folder DIR --table T --field F --preview\n"
+      "  orlintide --folder DIR --table T --history\n"
+      "  orlintide --folder DIR --table T --restore N\n"
       "\n"
       "Rewrites the letter case of every value of field F of the Paradox table T\n"
       "(the file T.db in DIR, any letter case), as the main window's \"Start\n"
@@ -198,9 +209,21 @@ QString usage() {
       "                 rebuild, let the table lose that index (or, for a key\n"
       "                 field, its key and every index); without it such a run\n"
       "                 changes nothing and exits with status 1\n"
+      "  --history      the history of T: each run or restore that replaced it,\n"
+      "                 numbered from 1 (the latest), with date and time,\n"
+      "                 field, case and rows\n"
+      "  --restore N    puts T back as it was before history entry N; the table\n"
+      "                 it replaces becomes an entry itself\n"
+      "  --even-if-changed  lets --restore go on when another program changed\n"
+      "                 T since that entry; without it such a restore changes\n"
+      "                 nothing and exits with status 1\n"
+      "  --history-entries N  how many entries a run or restore keeps of T\n"
+      "                 (0: none), instead of the setting HistoryEntries\n"
+      "                 (default 10)\n"
       "  --help         this text\n"
       "\n"
-      "Give one of --case, --list-tables, --list-fields and --preview.\n"
+      "Give one of --case, --list-tables, --list-fields, --preview, --history\n"
+      "and --restore.\n"
       "Error reports go to standard error. The exit status is 0 on success, 1\n"
       "after any reported error, 2 when the arguments are wrong.\n");
 }
@@ -233,6 +256,19 @@ struct Invocation {
       if (candidate.name.compare(asked, Qt::CaseInsensitive) == 0) return candidate.name;
     throw Error::provider(QStringLiteral("The table '%1' has no field '%2'; --list-fields shows its fields.")
                               .arg(tableNameOf(parser.value(TableOption)), asked));
+  }
+  // How many history entries a run or restore keeps: the option, or the setting.
+  int historyEntries() const {
+    if (!parser.isSet(HistoryEntriesOption)) {
+      ui::QtSettingsStore settings;
+      return Paradox::HistoryEntriesSetting(settings);
+    }
+    bool isNumber = false;
+    const int entries = parser.value(HistoryEntriesOption).toInt(&isNumber);
+    if (!isNumber || entries < 0)
+      throw Misuse{QStringLiteral("--history-entries needs a whole number from 0: %1")
+                       .arg(parser.value(HistoryEntriesOption))};
+    return entries;
   }
 };
 
@@ -277,8 +313,47 @@ int ChangeCase(const Invocation& call) {
   SystemTimeOfDayClock clock;
   TerminalWindow window(table, folder, field, *choice, entries, call.errorsIsTerminal ? call.errors : nullptr);
   Run::RunServices services{boxes, pump, clock, call.programFolder, ado::Seams{}};
+  services.historyEntries = call.historyEntries();
   const bool done = Run::PushButton1_Click(window, services);
   return done && boxes.reports == 0 ? Succeeded : Failed;
+}
+
+// --history: the table's history entries, the latest first.
+int History(const Invocation& call) {
+  const QString table = call.table();
+  const auto entries = Paradox::HistoryOf(call.folder(), table);
+  for (const auto& entry : entries)
+    print(call.output, QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
+                           .arg(entry.number)
+                           .arg(QString::fromStdString(entry.facts.when))
+                           .arg((entry.facts.kind == "restore" ? QStringLiteral("undo of ") : QString()) +
+                                QString::fromStdString(entry.facts.field))
+                           .arg(QString::fromStdString(entry.facts.caseName))
+                           .arg(entry.facts.rows));
+  if (entries.empty()) print(call.errors, QStringLiteral("The table %1 has no history.\n").arg(table));
+  return Succeeded;
+}
+
+// --restore N: the table as it was before entry N.
+int Restore(const Invocation& call) {
+  const QString table = call.table();
+  bool isNumber = false;
+  const int entry = call.parser.value(RestoreOption).toInt(&isNumber);
+  if (!isNumber || entry < 1)
+    throw Misuse{QStringLiteral("--restore needs an entry number from 1: %1").arg(call.parser.value(RestoreOption))};
+  TerminalMessageBoxes boxes(call.output, call.errors, call.parser.isSet(EvenIfChangedOption),
+                             QStringLiteral("--even-if-changed"));
+  switch (Paradox::RestoreTable(call.folder(), table, entry, call.historyEntries(), boxes)) {
+    case Paradox::RestoreOutcome::Restored:
+      print(call.output, QStringLiteral("Restored %1 as it was before entry %2.\n").arg(table).arg(entry));
+      return Succeeded;
+    case Paradox::RestoreOutcome::AlreadyAsBefore:
+      print(call.output, QStringLiteral("%1 is already as it was before entry %2.\n").arg(table).arg(entry));
+      return Succeeded;
+    case Paradox::RestoreOutcome::Declined:
+      return Failed;
+  }
+  return Failed;
 }
 
 // The modes, each picked by its own option; a start names at most one.
@@ -292,6 +367,8 @@ const Mode Modes[] = {
     {ListTablesOption, ListTables},
     {ListFieldsOption, ListFields},
     {PreviewOption, Preview},
+    {HistoryOption, History},
+    {RestoreOption, Restore},
 };
 
 const Mode& ModeOf(const QCommandLineParser& parser) {
@@ -312,7 +389,8 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
                    std::FILE* errors, bool errorsIsTerminal) {
   QCommandLineParser parser;
   parser.addOptions({FolderOption, TableOption, FieldOption, CaseOption, ListTablesOption, ListFieldsOption,
-                     PreviewOption, HelpOption, DropIndexesOption});
+                     PreviewOption, HelpOption, DropIndexesOption, HistoryOption, RestoreOption,
+                     EvenIfChangedOption, HistoryEntriesOption});
   try {
     if (!parser.parse(arguments)) throw Misuse{parser.errorText()};
     if (parser.isSet(HelpOption)) {

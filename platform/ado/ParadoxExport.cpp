@@ -266,7 +266,8 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
                       std::make_unique<pdx::TableUpdate>(files, tablePath,
                                                          loss == IndexLoss::SecondaryIndexes
                                                              ? pdx::TableUpdate::Indexes::DropThoseOfChanged
-                                                             : pdx::TableUpdate::Indexes::Keep)};
+                                                             : pdx::TableUpdate::Indexes::Keep),
+                      &files, pdx::nameOf(tablePath), {}};
   const pdx::TableHeader& header = staged.update->header();
   if (columns.size() != header.fields.size())
     throw Error::provider(QStringLiteral("The scratch table '%1' has %2 columns where the Paradox table has %3 fields.")
@@ -350,7 +351,8 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName, con
     settings.modifiedTime = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
 
     StagedExport staged{folder, table, {},
-                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName), nullptr};
+                        std::make_unique<pdx::FamilyReplacement>(files, folder.toStdString(), targetName), nullptr,
+                        &files, targetName, {}};
     pdx::TableWriter writer(files, staged.replacement->stagedPath(targetName), settings);
     std::vector<pdx::Value> record(settings.fields.size());
     for (const auto rows = openRows(all); rows->next(row);) {
@@ -370,13 +372,25 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName, con
 }
 
 void CommitExport(StagedExport& staged) {
+  const std::string folder = staged.folder.toStdString();
   try {
+    std::optional<pdx::HistoryKeeper> keeper;
+    if (staged.history && staged.history->entries > 0)
+      keeper.emplace(*staged.files, folder, staged.tableFile, staged.history->facts);
+    pdx::AsideKeeper* keeping = keeper ? &*keeper : nullptr;
     if (staged.update)
-      staged.update->commit();
+      staged.update->commit(keeping);
     else
-      staged.replacement->commit();
+      staged.replacement->commit(pdx::familyOf(*staged.files, folder, staged.tableFile), keeping);
   } catch (const pdx::Error& error) {
     throw Error::provider(QString::fromStdString(error.what()));
+  }
+  if (staged.history) {
+    try {
+      pdx::TableHistory(*staged.files, folder, staged.tableFile).prune(staged.history->entries);
+    } catch (const pdx::Error&) {
+      // The table is replaced; older entries stay until the next change prunes them.
+    }
   }
   DroppedTables::unmark(staged.folder, staged.table);
 }

@@ -3,6 +3,7 @@
 #include "platform/ado/Provider.h"
 #include "platform/pdx/CodePage.h"
 #include "platform/pdx/FileOps.h"
+#include "platform/pdx/History.h"
 #include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/TableUpdate.h"
 #include "platform/pdx/Value.h"
@@ -62,6 +63,12 @@ enum class IndexLoss {
   KeyAndIndexes,     // the whole structure: the table is written anew, unkeyed, at level 5
 };
 
+// What the table's history keeps of the table an export replaces.
+struct HistoryPlan {
+  pdx::ChangeFacts facts;
+  int entries = pdx::DefaultHistoryEntries;  // the entries kept afterwards; 0 keeps none
+};
+
 // A new table written under its staged name, waiting to take its place:
 // either a table written anew (`replacement`) or the old one with new
 // values (`update`). Either abandons the staged files unless committed.
@@ -71,6 +78,9 @@ struct StagedExport {
   QString stagedTable;  // the path of the staged ".db" file
   std::unique_ptr<pdx::FamilyReplacement> replacement;
   std::unique_ptr<pdx::TableUpdate> update;
+  pdx::FileOps* files = nullptr;
+  std::string tableFile;                // the file name the table has in `folder`
+  std::optional<HistoryPlan> history;   // nothing: the replaced files are removed
 };
 
 // Carries out the export statement under staged names; nothing in the
@@ -90,7 +100,9 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
                              const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files,
                              IndexLoss loss = IndexLoss::None, const pdx::Progress& progress = {});
 
-// Puts the staged table in place of the whole old family.
+// Puts the staged table in place of the whole old family, keeping what it
+// replaces as a history entry when the staged export has a history plan,
+// and then keeping only as many entries as the plan says.
 void CommitExport(StagedExport& staged);
 
 }  // namespace orl::ado

@@ -807,12 +807,14 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
                               .arg(staged_->table));
   const IndexLoss loss = std::exchange(indexLoss_, IndexLoss::None);
   const pdx::Progress progress = std::exchange(exportProgress_, {});
+  std::optional<HistoryPlan> history = std::exchange(history_, std::nullopt);
   staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
                                                            [&](const std::vector<std::size_t>& columns) {
                                                              return firstRows(table, count, columns);
                                                            },
                                                            seams_.files ? *seams_.files : realFiles_, loss,
                                                            progress));
+  staged_->history = std::move(history);
 }
 
 void ScratchDatabase::commitExport() {

@@ -54,6 +54,9 @@ class ScratchDatabase final : public Provider {
   void allowIndexLoss(IndexLoss loss) { indexLoss_ = loss; }
   // Told the records written so far while the next export writes into a table's own structure.
   void reportExportProgress(pdx::Progress progress) { exportProgress_ = std::move(progress); }
+  // What the history keeps of the table the next export replaces; after
+  // that export it goes back to nothing kept.
+  void keepHistory(HistoryPlan plan) { history_ = std::move(plan); }
   // Removes the staged table; the folder stays as it was.
   void abandonExport() { staged_.reset(); }
 
@@ -110,6 +113,7 @@ class ScratchDatabase final : public Provider {
   std::unique_ptr<StagedExport> staged_;
   IndexLoss indexLoss_ = IndexLoss::None;
   pdx::Progress exportProgress_;
+  std::optional<HistoryPlan> history_;
   std::set<QueryRows*> openRows_;
 };
 

@@ -24,6 +24,8 @@ const char* fileOpName(FileOp op) {
     case FileOp::SyncFolder: return "flush the folder";
     case FileOp::Read: return "read";
     case FileOp::CopyAccess: return "copy the permissions of";
+    case FileOp::MakeFolder: return "create the folder";
+    case FileOp::RemoveFolder: return "remove the folder";
   }
   return "use";
 }
@@ -106,6 +108,14 @@ void PosixFileOps::rename(const std::string& from, const std::string& to) {
 
 void PosixFileOps::remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0) throw FileOpError(FileOp::Remove, path, errno);
+}
+
+void PosixFileOps::makeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) throw FileOpError(FileOp::MakeFolder, path, errno);
+}
+
+void PosixFileOps::removeFolder(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) throw FileOpError(FileOp::RemoveFolder, path, errno);
 }
 
 std::vector<std::string> PosixFileOps::list(const std::string& folder) {

@@ -15,7 +15,9 @@
 namespace orl::pdx {
 
 // The kinds of operation, as a failure names them and as a test counts them.
-enum class FileOp { Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess };
+enum class FileOp {
+  Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess, MakeFolder, RemoveFolder
+};
 
 const char* fileOpName(FileOp op);
 
@@ -70,6 +72,10 @@ class FileOps {
   // user may set them. A group that cannot be kept gets no rights on `to`,
   // so that a new file is never open to more people than the old one.
   virtual void copyAccess(const std::string& from, const std::string& to) = 0;
+  // Creates a folder; fails when anything of that name exists already.
+  virtual void makeFolder(const std::string& path) = 0;
+  // Removes an empty folder.
+  virtual void removeFolder(const std::string& path) = 0;
 };
 
 // The real file system, through POSIX calls.
@@ -83,6 +89,8 @@ class PosixFileOps final : public FileOps {
   void syncFolder(const std::string& folder) override;
   std::string readSmallFile(const std::string& path, std::size_t limit) override;
   void copyAccess(const std::string& from, const std::string& to) override;
+  void makeFolder(const std::string& path) override;
+  void removeFolder(const std::string& path) override;
 };
 
 // The folder part of a path ("." when there is none) and the name part.

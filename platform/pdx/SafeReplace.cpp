@@ -59,12 +59,14 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 struct Journal {
   std::vector<std::string> oldMembers;
   std::vector<std::string> newMembers;
+  std::string keepIn;  // relative to the table's folder; empty: the old members are removed
 };
 
 std::string journalText(const Journal& journal) {
   std::string text = JournalTitle + "\n";
   for (const auto& name : journal.oldMembers) text += "old " + name + "\n";
   for (const auto& name : journal.newMembers) text += "new " + name + "\n";
+  if (!journal.keepIn.empty()) text += "keep " + journal.keepIn + "\n";
   return text + "end\n";
 }
 
@@ -90,6 +92,8 @@ Journal readJournal(FileOps& files, const std::string& path) {
       journal.oldMembers.push_back(line.substr(4));
     } else if (line.compare(0, 4, "new ") == 0 && line.size() > 4) {
       journal.newMembers.push_back(line.substr(4));
+    } else if (line.compare(0, 5, "keep ") == 0 && line.size() > 5 && journal.keepIn.empty()) {
+      journal.keepIn = line.substr(5);
     } else {
       break;
     }
@@ -132,10 +136,22 @@ void moveForward(Folder& folder, const Journal& journal) {
   folder.sync();
 }
 
-// Step 4: the new family is in place; what was set aside goes.
+// Step 4: the new family is in place; what was set aside goes, into the
+// folder that keeps it where there is one. A member that cannot be moved
+// there is removed: the entry it leaves incomplete is never offered.
 std::vector<std::string> removeAside(Folder& folder, const Journal& journal, const std::string& donePath) {
   std::vector<std::string> left;
+  bool kept = false;
   for (const auto& name : journal.oldMembers) {
+    if (!journal.keepIn.empty()) {
+      try {
+        if (folder.has(AsidePrefix + name)) folder.rename(AsidePrefix + name, journal.keepIn + "/" + name);
+        kept = true;
+        continue;
+      } catch (const Error&) {
+        // removed below
+      }
+    }
     try {
       if (folder.has(AsidePrefix + name)) folder.remove(AsidePrefix + name);
     } catch (const Error&) {
@@ -144,6 +160,7 @@ std::vector<std::string> removeAside(Folder& folder, const Journal& journal, con
   }
   if (left.empty()) {
     try {
+      if (kept) folder.files().syncFolder(folder.path(journal.keepIn));
       folder.remove(donePath);
       folder.sync();
     } catch (const Error&) {
@@ -205,6 +222,20 @@ void keepAccess(Folder& folder, const Journal& journal) {
   }
 }
 
+// A folder below the table's folder, named without ".." or an empty step.
+bool isKeepFolder(const std::string& path) {
+  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+  std::size_t at = 0;
+  while (at <= path.size()) {
+    auto end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string step = path.substr(at, end - at);
+    if (step.empty() || step == "." || step == "..") return false;
+    at = end + 1;
+  }
+  return true;
+}
+
 void checkName(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos || name.find('\n') != std::string::npos ||
       name.find('\0') != std::string::npos)
@@ -253,6 +284,9 @@ Recovery recoverLocked(FileOps& files, const std::string& folder, const std::str
         if (member.find('/') != std::string::npos || !sameMember(member, stem))
           throw Error("The replacement journal \"" + dir.path(name) + "\" names \"" + member +
                       "\", not a file of this table; the table's files are left as they are");
+    if (!journal.keepIn.empty() && !isKeepFolder(journal.keepIn))
+      throw Error("The replacement journal \"" + dir.path(name) + "\" keeps the old files in \"" + journal.keepIn +
+                  "\", outside the table's folder; the table's files are left as they are");
     return journal;
   };
 
@@ -396,7 +430,7 @@ void FamilyReplacement::abandon() {
 
 void FamilyReplacement::commit() { commit(familyOf(files_, folder_, tableName_)); }
 
-void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
+void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKeeper* keeper) {
   if (committed_) throw Error("The table \"" + tableName_ + "\" has been replaced already");
   Folder dir(files_, folder_);
   Journal journal;
@@ -407,6 +441,18 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
   for (const auto& name : familyOf(files_, folder_, tableName_))
     if (contains(replaced, name)) journal.oldMembers.push_back(name);
   keepAccess(dir, journal);
+  if (keeper) {
+    SwapPlan plan{journal.oldMembers, journal.newMembers, {}};
+    for (const auto& name : journal.newMembers) plan.stagedPaths.push_back(dir.path(StagedPrefix + name));
+    journal.keepIn = keeper->prepare(plan);
+    if (!isKeepFolder(journal.keepIn)) {
+      keeper->discard();
+      throw Error("\"" + journal.keepIn + "\" is not a folder below \"" + folder_ + "\" to keep the old table in");
+    }
+  }
+  const auto discardKept = [&] {
+    if (keeper) keeper->discard();
+  };
 
   const std::string journalName = JournalPrefix + tableName_;
   const std::string temporary = journalName + TemporarySuffix;
@@ -424,6 +470,7 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
       } catch (const Error&) {
         // recover() removes a journal that never got its name.
       }
+      discardKept();
       throw;
     }
   }
@@ -438,6 +485,11 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
     } catch (const Error&) {
       // Left for recover(): the old family has not moved.
     }
+    try {
+      if (!dir.has(journalName)) discardKept();
+    } catch (const Error&) {
+      // An entry left without its files is never offered.
+    }
     throw;
   }
 
@@ -448,6 +500,7 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced) {
       moveBack(dir, journal);
       dir.remove(journalName);
       dir.sync();
+      discardKept();
     } catch (const Error&) {
       // The journal stays; recover() finishes the replacement.
     }

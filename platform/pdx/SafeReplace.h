@@ -20,7 +20,8 @@
 // 3. Each old member is renamed aside to ".orlintide-old.<name>", then each
 //    staged member to its final name (renames never replace a file).
 // 4. The journal is renamed ".orlintide-done.<table>"; the old members
-//    aside are removed, then that journal.
+//    aside are removed, or moved into the folder the journal names to keep
+//    them in (a history entry, History.h), then that journal goes.
 // A failure in step 3 moves everything back and removes the journal.
 //
 // Recovery (run by the constructor, so by every replacement, and by
@@ -60,6 +61,24 @@ enum class Recovery {
 
 class FolderLock;
 
+// The members a commit is about to swap, for whoever keeps the old ones.
+struct SwapPlan {
+  std::vector<std::string> oldMembers;   // names of the family's files that are replaced or removed
+  std::vector<std::string> newMembers;   // names the staged members take
+  std::vector<std::string> stagedPaths;  // where each new member is now, in the same order
+};
+
+// Keeps the old members a commit replaces instead of letting them be removed.
+class AsideKeeper {
+ public:
+  virtual ~AsideKeeper() = default;
+  // Before the journal is written: makes the folder the old members are to
+  // be moved into and returns its path relative to the table's folder.
+  virtual std::string prepare(const SwapPlan& plan) = 0;
+  // The commit failed and the old family is back in place.
+  virtual void discard() noexcept = 0;
+};
+
 class FamilyReplacement {
  public:
   // Waits a few seconds at most for another replacement in the folder to
@@ -81,8 +100,9 @@ class FamilyReplacement {
   void commit();
   // The same, for the old members named (file names of the family): those
   // are replaced by the staged members or removed; the others stay as they
-  // are. The old table file must be among them.
-  void commit(const std::vector<std::string>& replaced);
+  // are. The old table file must be among them. With a keeper, the old
+  // members are moved into the folder it prepares instead of being removed.
+  void commit(const std::vector<std::string>& replaced, AsideKeeper* keeper = nullptr);
 
   // Removes the staged files; the old family stays as it is. After a
   // commit that failed and could not be undone it leaves them to recover().

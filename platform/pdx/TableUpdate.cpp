@@ -430,12 +430,12 @@ void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& ch
   }
 }
 
-void TableUpdate::commit() {
+void TableUpdate::commit(AsideKeeper* keeper) {
   if (!written_) throw Error("The table \"" + tablePath_ + "\" has not been written yet");
   std::vector<std::string> replaced{tableName_};
   if (!stagedBlobs_.empty()) replaced.push_back(*blobName_);
   replaced.insert(replaced.end(), droppedIndexes_.begin(), droppedIndexes_.end());
-  replacement_->commit(replaced);
+  replacement_->commit(replaced, keeper);
 }
 
 }  // namespace orl::pdx

@@ -102,8 +102,9 @@ class TableUpdate {
   void verify(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress = {}) const;
 
   // Puts the staged table (and memo file) in place of the old ones and
-  // removes the dropped indexes, through the journal.
-  void commit();
+  // removes the dropped indexes, through the journal. With a keeper, the
+  // replaced files are kept (History.h) instead of removed.
+  void commit(AsideKeeper* keeper = nullptr);
   // Files that a finished commit could not remove.
   const std::vector<std::string>& leftovers() const { return replacement_->leftovers(); }
 

@@ -75,6 +75,11 @@ ListView::ListView(QWidget& container, const QString& name, const QRect& pixels,
   widget_->setSelectionMode(selection == Selection::Several ? QAbstractItemView::ExtendedSelection
                                                              : QAbstractItemView::SingleSelection);
   widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  widget_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(widget_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QTreeWidgetItem* item = widget_->itemAt(at);
+    emit contextMenuAsked(item ? widget_->indexOfTopLevelItem(item) + 1 : 0, widget_->viewport()->mapToGlobal(at));
+  });
   new HoverWatch(*widget_->viewport(), [this] { emit mouseMoved(); });
   new HoverWatch(*widget_, [this] { emit mouseMoved(); });
 }
@@ -136,6 +141,8 @@ bool ListView::showsSelectedItem() const {
   const QTreeWidgetItem* item = widget_->currentItem();
   return item != nullptr && item->isSelected();
 }
+
+QString ListView::folder(int position) const { return itemAt(position)->data(0, FolderRole).toString(); }
 
 QString ListView::selectedItemFolder() const {
   const QTreeWidgetItem* item = widget_->currentItem();

@@ -53,11 +53,15 @@ class ListView final : public QObject, public Control, public ListItems {
   // in the empty space below the entries, or unselecting every entry,
   // leaves a selected item that is not shown as chosen.
   bool showsSelectedItem() const;
+  // The folder the entry at a position stands for.
+  QString folder(int position) const;
 
  signals:
   // A click on the list, or a key that moved its selected item.
   void clicked();
   void mouseMoved();
+  // The context menu was asked for over the entry at `position` (0: no entry).
+  void contextMenuAsked(int position, const QPoint& globalPosition);
 
  private:
   class Widget;

@@ -17,6 +17,7 @@
 #include "system/main/Look.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
+#include "system/paradox/TableHistory.h"
 #include "system/paradox/TableListing.h"
 
 #include <QGuiApplication>
@@ -83,6 +84,7 @@ Form2::Form2(const Services& services, Form1& setupWindow)
   }
   connect(&listView1_, &ui::ListView::clicked, this, &Form2::Listview1_Click);
   connect(&listView2_, &ui::ListView::clicked, this, &Form2::Listview2_Click);
+  connect(&listView1_, &ui::ListView::contextMenuAsked, this, &Form2::showTableHistoryMenu);
   connect(&pushButton1_, &ui::PushButton::clicked, this, &Form2::PushButton1_Click);
   connect(&pushButton2_, &ui::PushButton::clicked, this, &Form2::PushButton2_Click);
   connect(&pushButton3_, &ui::PushButton::clicked, this, &Form2::PushButton3_Click);
@@ -218,7 +220,8 @@ void Form2::PushButton1_Click() {
     ~RunInProgress() { window_.holdForRun(false); }
     Form2& window_;
   } inProgress(*this);
-  Run::RunServices run{services_.boxes, services_.pump, services_.clock, services_.programFolder};
+  Run::RunServices run{services_.boxes, services_.pump, services_.clock, services_.programFolder, {},
+                       Paradox::HistoryEntriesSetting(services_.settings)};
   Run::PushButton1_Click(runView_, run);
 }
 

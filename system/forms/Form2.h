@@ -4,6 +4,11 @@
 #include "system/forms/Services.h"
 #include "system/run/CaseChangeRun.h"
 
+#include <memory>
+
+class QMenu;
+class QPoint;
+
 namespace orl::ui {
 class DropDown;
 class Frame;
@@ -39,6 +44,11 @@ class Form2 final : public ui::Window {
 
   bool runInProgress() const { return runInProgress_; }
 
+  // The table list's context menu for the entry at `position` (1-based): a
+  // restore of the table as before its last case change, and of a few older
+  // ones. The menu belongs to the caller.
+  std::unique_ptr<QMenu> tableHistoryMenu(int position);
+
  protected:
   void load() override;
   bool mayUnload() override;
@@ -64,6 +74,11 @@ class Form2 final : public ui::Window {
    private:
     Form2& window_;
   };
+
+  void showTableHistoryMenu(int position, const QPoint& globalPosition);
+  // Puts the table at `position` back as before its history entry `number`,
+  // then reads its fields and preview again when it is the selected table.
+  void restoreTable(int position, int number);
 
   void hover(int style);
   // Lists the tables of the folder the setup window names.

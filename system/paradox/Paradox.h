@@ -78,6 +78,10 @@ struct FieldChange {
   bool anyValueMayBeLeftAlone = false;
   // What the user agreed the table may lose where the field is a key or indexed field.
   ado::IndexLoss indexLoss = ado::IndexLoss::None;
+  // The case choice's text, and how many entries the table's history keeps
+  // after the run (0: the replaced table is not kept).
+  QString caseName = QString();
+  int historyEntries = pdx::DefaultHistoryEntries;
 };
 
 // Where the field orders the table through its key or a secondary index,

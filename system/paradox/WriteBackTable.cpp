@@ -249,6 +249,13 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
     };
   };
   scratchDatabase.reportExportProgress(recordsDone(0.0));
+  if (change) {
+    pdx::ChangeFacts facts;
+    facts.field = change->field.toStdString();
+    facts.caseName = change->caseName.toStdString();
+    facts.rows = static_cast<std::uint64_t>(rowCount);
+    scratchDatabase.keepHistory({facts, change->historyEntries});
+  }
   const QString target = Main::CollapseBackslashes(access.folder.folderText() + QLatin1Char('/'));
   scratch.execute(QStringLiteral("select top ") + QString::number(rowCount) +
                   QStringLiteral(" * into [Paradox 5.x;Database=") + target + QStringLiteral("].[") + table +

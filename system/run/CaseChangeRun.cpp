@@ -84,7 +84,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   });
 
   // Table, field and case are taken once, here, and used unchanged to the end.
-  QString table, field;
+  QString table, field, caseName;
   const KindSteps* kind = nullptr;
   Paradox::FixedFolderText folder{QString()};
   std::optional<Paradox::DataAccess> access;
@@ -93,6 +93,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     table = window.selectedTable();
     field = window.selectedField();
     const QString choice = window.caseChoice();
+    caseName = choice;
     const auto recognised = Case::CaseKindFromChoice(choice);
     if (!recognised)
       throw Error(ErrorNumber::InvalidCall,
@@ -115,7 +116,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     return false;
   }
 
-  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss};
+  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss, caseName, services.historyEntries};
 
   report.step(110, [&] { connection->setMode(ado::adModeReadWrite); });
   if (!report.step(112, [&] { connection->open(Paradox::ScratchConnectionString(services.programFolder)); }))

@@ -3,6 +3,7 @@
 #include "platform/ado/Connection.h"
 #include "platform/common/Progress.h"
 #include "platform/common/TimeOfDayClock.h"
+#include "platform/pdx/History.h"
 #include "platform/ui/EventPump.h"
 #include "platform/ui/ListItems.h"
 #include "platform/ui/MessageBoxes.h"
@@ -51,6 +52,7 @@ struct RunServices {
   TimeOfDayClock& clock;
   QString programFolder;  // holds dbTemp.mdb
   ado::Seams seams = {};
+  int historyEntries = pdx::DefaultHistoryEntries;  // how many replaced tables a run keeps (History.h)
 };
 
 // The "Start Changing Case" command: stages the selected table, rewrites the

@@ -13,6 +13,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMenu>
+#include <QMap>
+#include <QDir>
 #include <QDirIterator>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -446,6 +449,54 @@ class MainWindowTest : public QObject {
     QCOMPARE(ValuesOnDisk(data, QStringLiteral("CUSTOMER"), QStringLiteral("Street")), upper);
     QCOMPARE(texts(tree(windows.main, "ListView3")), upper);
     QVERIFY(!windows.main.runInProgress());
+  }
+
+  void theTableListsMenuRestoresTheLastRunAndReadsTheTableAgain() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    const auto filesOf = [&] {
+      QMap<QString, QByteArray> files;
+      for (const QString& name : QDir(data).entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(data + QLatin1Char('/') + name);
+        if (file.open(QIODevice::ReadOnly)) files[name] = file.readAll();
+      }
+      return files;
+    };
+    const auto before = filesOf();
+    test::Windows windows(harness);
+    StartOn(windows, harness, data);
+    QTreeWidget& tables = tree(windows.main, "ListView1");
+    const int position = tables.currentIndex().row() + 1;
+    QCOMPARE(windows.main.tableHistoryMenu(position)->actions().size(), 1);
+    QVERIFY(!windows.main.tableHistoryMenu(position)->actions().front()->isEnabled());
+
+    QTreeWidget& fields = tree(windows.main, "ListView2");
+    clickRow(fields, static_cast<int>(texts(fields).indexOf(QStringLiteral("City"))));
+    const QStringList previewBefore = texts(tree(windows.main, "ListView3"));
+    clickButton(windows.main, "PushButton1");
+    QCOMPARE(harness.boxes.errorReports(), QStringList());
+    QVERIFY(filesOf() != before);
+    QCOMPARE(texts(tables).size(), 2);  // the history folder is no table
+
+    const auto menu = windows.main.tableHistoryMenu(position);
+    QCOMPARE(menu->actions().size(), 1);
+    QAction* restore = menu->actions().front();
+    QVERIFY(restore->text().startsWith(QStringLiteral("Restore CLIENTS as before the last case change (")));
+    QVERIFY(restore->text().endsWith(QStringLiteral(", City, UPPER CASE)...")));
+    harness.boxes.shown.clear();
+    restore->trigger();
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("CLIENTS is restored.")});
+    QCOMPARE(filesOf(), before);
+    // The fields and the preview are read again: the first field's entries, as they were.
+    QCOMPARE(texts(fields), (QStringList{QStringLiteral("Name"), QStringLiteral("City")}));
+    QCOMPARE(texts(tree(windows.main, "ListView3")),
+             ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name")).mid(0, 100));
+    QVERIFY(previewBefore.contains(QStringLiteral("paris")));
+    // The restore is itself an entry, the last change now.
+    const auto after = windows.main.tableHistoryMenu(position);
+    QCOMPARE(after->actions().size(), 3);  // the restore, a separator, the run
+    QVERIFY(after->actions().front()->text().contains(QStringLiteral("undo of City")));
   }
 
   void runWithEveryFieldSelectedChangesOnlyTheListsSelectedItem() {

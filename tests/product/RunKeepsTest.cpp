@@ -232,3 +232,81 @@ TEST(RunKeeps, AKeyOrIndexedFieldIsChangedOnlyWhenTheUserLetsItsIndexesGo) {
 
 }  // namespace
 }  // namespace orl::test
+
+namespace orl::test {
+namespace {
+
+Outcome onTable(const DataFolders& folders, const QString& table, const QStringList& more) {
+  return runCommandLine(folders, QStringList{QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                                             table} +
+                                     more);
+}
+
+// Two runs, one of which dropped the secondary index, are undone one by one
+// from the command line, back to the table's files byte for byte.
+TEST(RunHistory, TwoRunsAreListedAndRestoredByteForByte) {
+  DataFolders folders;
+  if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
+  const QStringList keepTen{QStringLiteral("--history-entries"), QStringLiteral("10")};
+  const auto original = folderBytes(folders);
+  ASSERT_EQ(changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"),
+                       QStringList{QStringLiteral("--drop-indexes")} + keepTen)
+                .status,
+            0);
+  const auto afterFirst = folderBytes(folders);
+  ASSERT_EQ(changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("Street"), keepTen).status, 0);
+
+  const Outcome listed = onTable(folders, QStringLiteral("customer"), {QStringLiteral("--history")});
+  ASSERT_EQ(listed.status, 0) << listed.errors.toStdString();
+  const QStringList lines = listed.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("1\t")));
+  EXPECT_TRUE(lines[0].contains(QStringLiteral("\tStreet\tUPPER CASE\t"))) << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("\tCity\tUPPER CASE\t"))) << lines[1].toStdString();
+
+  ASSERT_EQ(onTable(folders, QStringLiteral("CUSTOMER"), QStringList{QStringLiteral("--restore"), QStringLiteral("1")} + keepTen).status, 0);
+  EXPECT_EQ(folderBytes(folders), afterFirst);
+  // The first run is entry 3 now, behind the restore and the second run.
+  ASSERT_EQ(onTable(folders, QStringLiteral("CUSTOMER"), QStringList{QStringLiteral("--restore"), QStringLiteral("3")} + keepTen).status, 0);
+  EXPECT_EQ(folderBytes(folders), original);
+  EXPECT_EQ(onTable(folders, QStringLiteral("CUSTOMER"), {QStringLiteral("--restore"), QStringLiteral("9")}).status, 1);
+  EXPECT_EQ(onTable(folders, QStringLiteral("CUSTOMER"), {QStringLiteral("--restore"), QStringLiteral("x")}).status, 2);
+}
+
+TEST(RunHistory, ATableChangedByAnotherProgramIsRestoredOnlyWhenTold) {
+  DataFolders folders;
+  WriteTable(folders.path(QStringLiteral("PEOPLE.db")), {{"Name", FieldType::Alpha, 20}},
+             {{std::string("ann")}, {std::string("bob")}});
+  const auto original = folderBytes(folders);
+  ASSERT_EQ(changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Name"), {}).status, 0);
+  {
+    QFile table(folders.path(QStringLiteral("PEOPLE.db")));
+    ASSERT_TRUE(table.open(QIODevice::Append));
+    table.write("changed elsewhere");
+  }
+  const auto changed = folderBytes(folders);
+  const Outcome refused = onTable(folders, QStringLiteral("PEOPLE"), {QStringLiteral("--restore"), QStringLiteral("1")});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(refused.errors.contains(QStringLiteral("changed by another program"))) << refused.errors.toStdString();
+  EXPECT_EQ(folderBytes(folders), changed);
+  const Outcome anyway = onTable(folders, QStringLiteral("PEOPLE"),
+                                 {QStringLiteral("--restore"), QStringLiteral("1"), QStringLiteral("--even-if-changed")});
+  ASSERT_EQ(anyway.status, 0) << anyway.errors.toStdString();
+  EXPECT_EQ(folderBytes(folders), original);
+}
+
+TEST(RunHistory, NothingIsKeptWithHistoryOff) {
+  DataFolders folders;
+  WriteTable(folders.path(QStringLiteral("PEOPLE.db")), {{"Name", FieldType::Alpha, 20}}, {{std::string("ann")}});
+  ASSERT_EQ(changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Name"),
+                       {QStringLiteral("--history-entries"), QStringLiteral("0")})
+                .status,
+            0);
+  EXPECT_FALSE(QFileInfo::exists(folders.path(QStringLiteral(".orlintide-history"))));
+  const Outcome listed = onTable(folders, QStringLiteral("PEOPLE"), {QStringLiteral("--history")});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_TRUE(listed.output.isEmpty());
+}
+
+}  // namespace
+}  // namespace orl::test

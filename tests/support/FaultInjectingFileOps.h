@@ -75,6 +75,14 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     check(pdx::FileOp::CopyAccess, from, to);
     real_.copyAccess(from, to);
   }
+  void makeFolder(const std::string& path) override {
+    check(pdx::FileOp::MakeFolder, path);
+    real_.makeFolder(path);
+  }
+  void removeFolder(const std::string& path) override {
+    check(pdx::FileOp::RemoveFolder, path);
+    real_.removeFolder(path);
+  }
 
  private:
   class File final : public pdx::OutputFile {

@@ -1,0 +1,289 @@
+#include "platform/pdx/Family.h"
+#include "platform/pdx/History.h"
+#include "platform/pdx/Sha256.h"
+#include "platform/pdx/TableUpdate.h"
+#include "platform/pdx/Writer.h"
+#include "tests/platform/pdx/CorpusSupport.h"
+#include "tests/platform/pdx_writer/TempFolder.h"
+#include "tests/support/FaultInjectingFileOps.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace orl::pdx {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Snapshot = std::map<std::string, std::vector<std::uint8_t>>;
+
+// The table's own files (the history folder left out) with their bytes.
+Snapshot family(const std::string& folder) {
+  Snapshot files;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = test::fileBytes(entry.path().string());
+  return files;
+}
+
+std::string upperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// Changes the letter case of every ASCII letter, so that every text changes.
+std::string swapAsciiCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string digestOf(const std::string& text) {
+  Sha256 sum;
+  sum.add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return sum.hex();
+}
+
+TEST(Sha256Test, GivesTheKnownDigestsAcrossBlockBoundaries) {
+  EXPECT_EQ(digestOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(digestOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(digestOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  // Fed in uneven pieces, a million "a" gives the published digest.
+  Sha256 pieces;
+  const std::string chunk(997, 'a');
+  std::size_t fed = 0;
+  while (fed < 1000000) {
+    const std::size_t size = std::min<std::size_t>(chunk.size(), 1000000 - fed);
+    pieces.add(reinterpret_cast<const std::uint8_t*>(chunk.data()), size);
+    fed += size;
+  }
+  EXPECT_EQ(pieces.hex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+class HistoryTest : public ::testing::Test {
+ protected:
+  std::string copyOfCorpus(const std::string& group, const std::string& tableFile) {
+    const fs::path source = test::corpusDir() / "tables" / group;
+    const std::string stem = fs::path(tableFile).stem().string();
+    for (const auto& entry : fs::directory_iterator(source)) {
+      if (!isFamilyMember(stem, entry.path().filename().string())) continue;
+      const fs::path to = fs::path(temp.path()) / entry.path().filename();
+      fs::copy_file(entry.path(), to);
+      fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    }
+    return tableFile;
+  }
+
+  // A table of two alpha fields and a memo, written by the project's writer.
+  std::string writtenTable() {
+    WriterSettings settings;
+    settings.fields = {{"Name", FieldType::Alpha, 20}, {"Town", FieldType::Alpha, 20}, {"Notes", FieldType::Memo, 20}};
+    settings.tableName = "PEOPLE.DB";
+    TableWriter writer(files, temp.file("PEOPLE.DB"), settings);
+    writer.append({std::string("ann"), std::string("york"), std::string(300, 'm')});
+    writer.append({std::string("bob"), std::string("leeds"), std::string("short note")});
+    writer.finish();
+    return "PEOPLE.DB";
+  }
+
+  // The first alpha field that no key or index covers.
+  std::size_t freeAlphaField(const std::string& table) {
+    const TableHeader header = Table::inspect(temp.file(table));
+    for (std::size_t f = 0; f < header.fields.size(); ++f)
+      if (header.fields[f].type == FieldType::Alpha && !indexesOfField(files, temp.file(table), f).any()) return f;
+    ADD_FAILURE() << "no free alpha field in " << table;
+    return 0;
+  }
+
+  // A run: one field through `transform`, the replaced files kept as an entry.
+  void run(const std::string& table, std::size_t field, const std::function<std::string(const std::string&)>& transform,
+           int keep = DefaultHistoryEntries, FileOps* through = nullptr) {
+    FileOps& ops = through ? *through : files;
+    TableUpdate update(ops, temp.file(table));
+    update.write([&](const std::vector<Value>& before, RecordChanges& changes) {
+      if (before.empty()) return false;
+      if (const auto* text = std::get_if<std::string>(&before[field])) changes[field] = Value(transform(*text));
+      return true;
+    });
+    update.verify(field, [](const Value&, const Value&) { return true; });
+    ChangeFacts facts;
+    facts.field = "field " + std::to_string(field);
+    facts.caseName = "UPPER CASE";
+    facts.rows = 2;
+    if (keep > 0) {
+      HistoryKeeper keeper(ops, temp.path(), table, facts);
+      update.commit(&keeper);
+    } else {
+      update.commit();
+    }
+    TableHistory(ops, temp.path(), table).prune(keep);
+  }
+
+  TableHistory history(const std::string& table) { return TableHistory(files, temp.path(), table); }
+
+  test::TempFolder temp;
+  PosixFileOps files;
+};
+
+TEST_F(HistoryTest, ARunThenARestoreGivesBackEveryFileByteForByte) {
+  if (!test::corpusPresent()) GTEST_SKIP() << "no corpus";
+  // A keyed table with a memo and a secondary index; a table with validity checks.
+  for (const auto& [group, name] : {std::pair{"db", "CUSTOMER.DB"}, std::pair{"wdpl", "Team.DB"}}) {
+    SCOPED_TRACE(name);
+    for (const auto& entry : fs::directory_iterator(temp.path())) fs::remove_all(entry.path());
+    const std::string table = copyOfCorpus(group, name);
+    const Snapshot before = family(temp.path());
+    struct stat original {};
+    ASSERT_EQ(::stat(temp.file(table).c_str(), &original), 0);
+
+    run(table, freeAlphaField(table), swapAsciiCase);
+    const Snapshot afterRun = family(temp.path());
+    ASSERT_FALSE(afterRun == before);
+    const auto entries = history(table).entries();
+    ASSERT_EQ(entries.size(), 1u);
+    // The replaced table file was moved into the entry, not copied.
+    struct stat kept {};
+    ASSERT_EQ(::stat((entries[0].path + "/" + table).c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_ino, original.st_ino);
+    EXPECT_EQ(entries[0].kept, std::vector<std::string>{table});
+    EXPECT_EQ(entries[0].facts.caseName, "UPPER CASE");
+
+    ASSERT_TRUE(history(table).unchangedSince(1));
+    ASSERT_TRUE(history(table).restore(1, {}));
+    EXPECT_EQ(family(temp.path()), before);
+    // Undoing the restore gives the run's result again.
+    ASSERT_TRUE(history(table).restore(1, {}));
+    EXPECT_EQ(family(temp.path()), afterRun);
+  }
+}
+
+TEST_F(HistoryTest, TwoRunsAreUndoneOneAfterTheOtherOrBothAtOnce) {
+  const std::string table = writtenTable();
+  const Snapshot original = family(temp.path());
+  run(table, 0, upperAscii);
+  const Snapshot afterFirst = family(temp.path());
+  run(table, 1, upperAscii);
+  const Snapshot afterSecond = family(temp.path());
+  ASSERT_EQ(history(table).entries().size(), 2u);
+
+  ASSERT_TRUE(history(table).restore(1, {}));
+  EXPECT_EQ(family(temp.path()), afterFirst);
+  // The restore is entry 1 now: the first run is entry 3.
+  ASSERT_EQ(history(table).entries().size(), 3u);
+  EXPECT_EQ(history(table).entries()[0].facts.kind, "restore");
+  ASSERT_TRUE(history(table).restore(3, {}));
+  EXPECT_EQ(family(temp.path()), original);
+  // Straight back to the latest run's result, skipping the restores between.
+  ASSERT_TRUE(history(table).restore(2, {}));
+  EXPECT_EQ(family(temp.path()), afterSecond);
+}
+
+TEST_F(HistoryTest, TheEleventhRunRemovesTheOldestEntryAndNoneAreKeptWhenHistoryIsOff) {
+  const std::string table = writtenTable();
+  for (int i = 0; i < 11; ++i)
+    run(table, 0, [i](const std::string& text) { return text.substr(0, 3) + std::to_string(i); });
+  const auto entries = history(table).entries();
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(fs::path(entries.back().path).filename(), "000002");
+  EXPECT_EQ(fs::path(entries.front().path).filename(), "000011");
+
+  run(table, 0, upperAscii, 0);
+  EXPECT_TRUE(history(table).entries().empty());
+  EXPECT_FALSE(fs::exists(temp.file(HistoryFolderName)));
+  EXPECT_THROW(history(table).restore(1, {}), Error);
+}
+
+TEST_F(HistoryTest, ATableChangedByAnotherProgramIsRestoredOnlyWhenAllowed) {
+  const std::string table = writtenTable();
+  const Snapshot original = family(temp.path());
+  run(table, 0, upperAscii);
+  {
+    std::ofstream other(temp.file("PEOPLE.DB"), std::ios::binary | std::ios::app);
+    other << "appended by another program";
+  }
+  const Snapshot changed = family(temp.path());
+  EXPECT_FALSE(history(table).unchangedSince(1));
+  EXPECT_THROW(history(table).restore(1, {}), OutsideChange);
+  EXPECT_EQ(family(temp.path()), changed);
+  EXPECT_EQ(history(table).entries().size(), 1u);
+
+  RestoreOptions anyway;
+  anyway.evenIfChangedOutside = true;
+  ASSERT_TRUE(history(table).restore(1, anyway));
+  EXPECT_EQ(family(temp.path()), original);
+}
+
+TEST_F(HistoryTest, AnEntryMissingAFileIsNeitherOfferedNorUsed) {
+  const std::string table = writtenTable();
+  run(table, 0, upperAscii);
+  run(table, 1, upperAscii);
+  const auto entries = history(table).entries();
+  fs::remove(entries[1].path + "/" + table);
+  ASSERT_EQ(history(table).entries().size(), 1u);
+  TableHistory(files, temp.path(), table).prune(DefaultHistoryEntries);
+  EXPECT_FALSE(fs::exists(entries[1].path));
+}
+
+// A process stopped after each file operation of a restore: what the next
+// opening finds is the table before the restore or after it, and the next
+// restore succeeds.
+TEST_F(HistoryTest, ARestoreStoppedAtAnyMomentLeavesOneWholeTable) {
+  const std::string table = writtenTable();
+  run(table, 2, upperAscii);  // the memo changes, so two files differ
+  const Snapshot beforeRestore = family(temp.path());
+  ASSERT_TRUE(history(table).restore(1, {}));
+  const Snapshot afterRestore = family(temp.path());
+  ASSERT_TRUE(history(table).restore(1, {}));  // back to the run's result
+  ASSERT_EQ(family(temp.path()), beforeRestore);
+
+  test::FaultInjectingFileOps counting(files);
+  ASSERT_TRUE(TableHistory(counting, temp.path(), table).restore(1, {}));
+  const int operations = counting.total();
+  ASSERT_TRUE(history(table).restore(1, {}));
+  ASSERT_EQ(family(temp.path()), beforeRestore);
+
+  for (int stop = 0; stop < operations; ++stop) {
+    SCOPED_TRACE("stopped after " + std::to_string(stop) + " operations");
+    test::FaultInjectingFileOps stopping(files);
+    stopping.stopAfter(stop);
+    try {
+      TableHistory(stopping, temp.path(), table).restore(1, {});
+    } catch (const Error&) {
+    }
+    FamilyReplacement::recover(files, temp.path(), table);
+    const Snapshot found = family(temp.path());
+    const bool restored = found == afterRestore;
+    ASSERT_TRUE(restored || found == beforeRestore);
+    // Whatever it left, a restore of the latest entry still works and
+    // brings the table back to the run's result.
+    if (restored) {
+      ASSERT_TRUE(history(table).restore(1, {}));
+    } else {
+      ASSERT_TRUE(history(table).unchangedSince(1));
+    }
+    ASSERT_EQ(family(temp.path()), beforeRestore);
+  }
+}
+
+TEST_F(HistoryTest, AJournalThatKeepsFilesOutsideTheFolderIsRefused) {
+  const std::string table = writtenTable();
+  const Snapshot before = family(temp.path());
+  {
+    std::ofstream journal(temp.file(".orlintide-done.PEOPLE.DB"), std::ios::binary);
+    journal << "orlintide family replacement 1\nold PEOPLE.DB\nnew PEOPLE.DB\nkeep ../elsewhere\nend\n";
+  }
+  EXPECT_THROW(FamilyReplacement::recover(files, temp.path(), table), Error);
+  fs::remove(temp.file(".orlintide-done.PEOPLE.DB"));
+  EXPECT_EQ(family(temp.path()), before);
+}
+
+}  // namespace
+}  // namespace orl::pdx
