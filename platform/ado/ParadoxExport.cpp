@@ -266,7 +266,7 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
                       std::make_unique<pdx::TableUpdate>(files, tablePath,
                                                          loss == IndexLoss::SecondaryIndexes
                                                              ? pdx::TableUpdate::Indexes::DropThoseOfChanged
-                                                             : pdx::TableUpdate::Indexes::Keep)};
+                                                             : pdx::TableUpdate::Indexes::Rebuild)};
   const pdx::TableHeader& header = staged.update->header();
   if (columns.size() != header.fields.size())
     throw Error::provider(QStringLiteral("The scratch table '%1' has %2 columns where the Paradox table has %3 fields.")
