@@ -338,6 +338,10 @@ void TableUpdate::write(const ChangeSource& changes, const Progress& progress) {
     // Nothing of a write that failed stays in the folder.
     try {
       if (!unsortedTable_.empty()) files_.remove(unsortedTable_);
+    } catch (const Error&) {
+      // Recovering the folder removes it, as a staged file of its own.
+    }
+    try {
       replacement_->abandon();
     } catch (const Error&) {
       // The next recovery removes what is left.
@@ -453,8 +457,9 @@ void TableUpdate::refuseDuplicateKeys() const {
 // The staged table again, its records in the order of their new keys.
 void TableUpdate::putInKeyOrder() {
   const auto dot = stagedTable_.find_last_of('.');
-  unsortedTable_ = stagedTable_.substr(0, dot) + ".unsorted" + stagedTable_.substr(dot);
-  files_.rename(stagedTable_, unsortedTable_);
+  const std::string unsorted = stagedTable_.substr(0, dot) + ".unsorted" + stagedTable_.substr(dot);
+  files_.rename(stagedTable_, unsorted);
+  unsortedTable_ = unsorted;
   writeInKeyOrder(files_, unsortedTable_, stagedTable_);
   files_.remove(unsortedTable_);
   unsortedTable_.clear();
