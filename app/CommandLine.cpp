@@ -44,6 +44,7 @@ class TerminalMessageBoxes final : public ui::MessageBoxes {
                        QLatin1Char('\n'));
   }
   void inform(const QString& text) override { print(output_, text + QLatin1Char('\n')); }
+  void notify(const QString& text) override { inform(text); }
   bool askYesNo(const QString& text) override {
     print(errors_, text + (answerYes_ ? QStringLiteral(" (answered Yes: --drop-indexes)\n")
                                       : QStringLiteral(" (answered No: nothing was changed; --drop-indexes answers Yes)\n")));
@@ -68,39 +69,41 @@ class TextList final : public ui::ListItems {
 // The main window as the command line stands in for it.
 class TerminalWindow final : public Run::RunWindow {
  public:
-  TerminalWindow(QString table, QString folder, QString field, int fieldCount, QString choice, TextList& preview,
-                 std::FILE* progress)
+  TerminalWindow(QString table, QString folder, QString field, QString choice, TextList& preview, std::FILE* progress)
       : table_(std::move(table)),
         folder_(std::move(folder)),
         field_(std::move(field)),
-        fieldCount_(fieldCount),
         choice_(std::move(choice)),
         preview_(preview),
         progress_(progress) {}
 
+  // The command line names its table and field outright.
+  bool tableShownSelected() const override { return true; }
+  bool fieldShownSelected() const override { return true; }
   QString selectedTable() const override { return table_; }
   QString selectedTableFolder() const override { return folder_; }
   QString selectedField() const override { return field_; }
-  int fieldCount() const override { return fieldCount_; }
   QString caseChoice() const override { return choice_; }
   ui::ListItems& preview() override { return preview_; }
   void setProgressValue(double percent) override {
     if (!progress_) return;
     const int shown = static_cast<int>(std::floor(percent));
     if (shown == lastShown_) return;
+    // The bar empties once the run is over; the line then ends.
+    if (shown == 0 && lastShown_ > 0) {
+      std::fputc('\n', progress_);
+      lastShown_ = -1;
+      return;
+    }
     lastShown_ = shown;
     std::fprintf(progress_, "\rChanging case: %3d%%", shown);
     std::fflush(progress_);
   }
-  void setProgressText(const QString&) override {
-    if (progress_ && lastShown_ >= 0) std::fputc('\n', progress_);
-    lastShown_ = -1;
-  }
+  void setProgressText(const QString&) override {}
   void setMousePointer(int) override {}
 
  private:
   QString table_, folder_, field_;
-  int fieldCount_;
   QString choice_;
   TextList& preview_;
   std::FILE* progress_;
@@ -164,6 +167,16 @@ QStringList previewOf(const QString& folder, const QString& table, const QString
   return entries;
 }
 
+const QCommandLineOption FolderOption(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
+const QCommandLineOption TableOption(QStringLiteral("table"), QString(), QStringLiteral("T"));
+const QCommandLineOption FieldOption(QStringLiteral("field"), QString(), QStringLiteral("F"));
+const QCommandLineOption CaseOption(QStringLiteral("case"), QString(), QStringLiteral("CASE"));
+const QCommandLineOption ListTablesOption(QStringLiteral("list-tables"));
+const QCommandLineOption ListFieldsOption(QStringLiteral("list-fields"));
+const QCommandLineOption PreviewOption(QStringLiteral("preview"));
+const QCommandLineOption HelpOption(QStringLiteral("help"));
+const QCommandLineOption DropIndexesOption(QStringLiteral("drop-indexes"));
+
 QString usage() {
   return QStringLiteral(
       "Usage:\n"
@@ -188,8 +201,110 @@ QString usage() {
       "                 with status 1\n"
       "  --help         this text\n"
       "\n"
+      "Give one of --case, --list-tables, --list-fields and --preview.\n"
       "Error reports go to standard error. The exit status is 0 on success, 1\n"
       "after any reported error, 2 when the arguments are wrong.\n");
+}
+
+// Arguments that do not make a whole request; the usage follows the reason.
+struct Misuse {
+  QString reason;
+};
+
+// One start of the command line: its arguments and where its output goes.
+struct Invocation {
+  const QCommandLineParser& parser;
+  QString programFolder;
+  std::FILE* output;
+  std::FILE* errors;
+  bool errorsIsTerminal;
+
+  QString folder() const { return parser.value(FolderOption); }
+  // The table as the table list names it; raises Misuse when none is given.
+  QString table() const {
+    const QString table = tableNameOf(parser.value(TableOption));
+    if (table.isEmpty()) throw Misuse{QStringLiteral("--table is needed.")};
+    return table;
+  }
+  // The field as the driver reports it, found without regard to letter case.
+  QString field(const std::vector<TableField>& fields) const {
+    if (!parser.isSet(FieldOption)) throw Misuse{QStringLiteral("--field is needed.")};
+    const QString asked = parser.value(FieldOption);
+    for (const TableField& candidate : fields)
+      if (candidate.name.compare(asked, Qt::CaseInsensitive) == 0) return candidate.name;
+    throw Error::provider(QStringLiteral("The table '%1' has no field '%2'; --list-fields shows its fields.")
+                              .arg(tableNameOf(parser.value(TableOption)), asked));
+  }
+};
+
+int ListTables(const Invocation& call) {
+  const QString folder = call.folder();
+  if (!QFileInfo(folder).isDir()) throw Error::pathNotFound(folder);
+  fso::PosixFileSystem fileSystem;
+  QStringList tables = Paradox::TableNamesInFolder(folder, fileSystem);
+  tables.sort(Qt::CaseInsensitive);
+  for (const QString& name : tables) print(call.output, name + QLatin1Char('\n'));
+  return Succeeded;
+}
+
+int ListFields(const Invocation& call) {
+  for (const TableField& field : fieldsOf(call.folder(), call.table(), ado::Seams{}))
+    print(call.output, field.name + QLatin1Char('\t') + Paradox::AdoTypeName(static_cast<std::int16_t>(field.type)) +
+                           QLatin1Char('\n'));
+  return Succeeded;
+}
+
+int Preview(const Invocation& call) {
+  const QString table = call.table();
+  const QString field = call.field(fieldsOf(call.folder(), table, ado::Seams{}));
+  for (const QString& entry : previewOf(call.folder(), table, field, ado::Seams{}))
+    print(call.output, entry + QLatin1Char('\n'));
+  return Succeeded;
+}
+
+int ChangeCase(const Invocation& call) {
+  const QString table = call.table();
+  const QString folder = call.folder();
+  const QString field = call.field(fieldsOf(folder, table, ado::Seams{}));
+  if (!call.parser.isSet(CaseOption)) throw Misuse{QStringLiteral("--case is needed.")};
+  const auto choice = caseChoiceOf(call.parser.value(CaseOption));
+  if (!choice) throw Misuse{QStringLiteral("Unknown case: %1").arg(call.parser.value(CaseOption))};
+
+  // The preview the run re-cases, as the window would show it.
+  TextList entries;
+  entries.items = previewOf(folder, table, field, ado::Seams{});
+  TerminalMessageBoxes boxes(call.output, call.errors, call.parser.isSet(DropIndexesOption));
+  ui::QtEventPump pump;
+  SystemTimeOfDayClock clock;
+  TerminalWindow window(table, folder, field, *choice, entries, call.errorsIsTerminal ? call.errors : nullptr);
+  Run::RunServices services{boxes, pump, clock, call.programFolder, ado::Seams{}};
+  const bool done = Run::PushButton1_Click(window, services);
+  return done && boxes.reports == 0 ? Succeeded : Failed;
+}
+
+// The modes, each picked by its own option; a start names at most one.
+// Without any, the arguments are taken as a case change that lacks its case.
+struct Mode {
+  const QCommandLineOption& option;
+  int (*run)(const Invocation&);
+};
+const Mode Modes[] = {
+    {CaseOption, ChangeCase},
+    {ListTablesOption, ListTables},
+    {ListFieldsOption, ListFields},
+    {PreviewOption, Preview},
+};
+
+const Mode& ModeOf(const QCommandLineParser& parser) {
+  const Mode* picked = nullptr;
+  for (const Mode& mode : Modes) {
+    if (!parser.isSet(mode.option)) continue;
+    if (picked)
+      throw Misuse{QStringLiteral("--%1 and --%2 cannot be given together.")
+                       .arg(picked->option.names().front(), mode.option.names().front())};
+    picked = &mode;
+  }
+  return picked ? *picked : Modes[0];
 }
 
 }  // namespace
@@ -197,76 +312,22 @@ QString usage() {
 int RunCommandLine(const QStringList& arguments, const QString& programFolder, std::FILE* output,
                    std::FILE* errors, bool errorsIsTerminal) {
   QCommandLineParser parser;
-  const QCommandLineOption folderOption(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
-  const QCommandLineOption tableOption(QStringLiteral("table"), QString(), QStringLiteral("T"));
-  const QCommandLineOption fieldOption(QStringLiteral("field"), QString(), QStringLiteral("F"));
-  const QCommandLineOption caseOption(QStringLiteral("case"), QString(), QStringLiteral("CASE"));
-  const QCommandLineOption listTables(QStringLiteral("list-tables"));
-  const QCommandLineOption listFields(QStringLiteral("list-fields"));
-  const QCommandLineOption preview(QStringLiteral("preview"));
-  const QCommandLineOption help(QStringLiteral("help"));
-  const QCommandLineOption dropIndexes(QStringLiteral("drop-indexes"));
-  parser.addOptions({folderOption, tableOption, fieldOption, caseOption, listTables, listFields, preview, help,
-                     dropIndexes});
-  const auto misuse = [&](const QString& why) {
-    print(errors, why + QStringLiteral("\n\n") + usage());
-    return Misused;
-  };
-  if (!parser.parse(arguments)) return misuse(parser.errorText());
-  if (parser.isSet(help)) {
-    print(output, usage());
-    return Succeeded;
-  }
-  if (!parser.positionalArguments().isEmpty())
-    return misuse(QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().front()));
-  if (!parser.isSet(folderOption)) return misuse(QStringLiteral("--folder is needed."));
-  const QString folder = parser.value(folderOption);
-  const QString table = tableNameOf(parser.value(tableOption));
-  const ado::Seams seams;
-
+  parser.addOptions({FolderOption, TableOption, FieldOption, CaseOption, ListTablesOption, ListFieldsOption,
+                     PreviewOption, HelpOption, DropIndexesOption});
   try {
-    if (parser.isSet(listTables)) {
-      if (!QFileInfo(folder).isDir()) throw Error::pathNotFound(folder);
-      fso::PosixFileSystem fileSystem;
-      QStringList tables = Paradox::TableNamesInFolder(folder, fileSystem);
-      tables.sort(Qt::CaseInsensitive);
-      for (const QString& name : tables) print(output, name + QLatin1Char('\n'));
+    if (!parser.parse(arguments)) throw Misuse{parser.errorText()};
+    if (parser.isSet(HelpOption)) {
+      print(output, usage());
       return Succeeded;
     }
-    if (table.isEmpty()) return misuse(QStringLiteral("--table is needed."));
-    const std::vector<TableField> fields = fieldsOf(folder, table, seams);
-    if (parser.isSet(listFields)) {
-      for (const TableField& field : fields)
-        print(output, field.name + QLatin1Char('\t') +
-                          Paradox::AdoTypeName(static_cast<std::int16_t>(field.type)) + QLatin1Char('\n'));
-      return Succeeded;
-    }
-    if (!parser.isSet(fieldOption)) return misuse(QStringLiteral("--field is needed."));
-    // The field as the driver reports it, found without regard to letter case.
-    QString field;
-    for (const TableField& candidate : fields)
-      if (candidate.name.compare(parser.value(fieldOption), Qt::CaseInsensitive) == 0) field = candidate.name;
-    if (field.isEmpty())
-      throw Error::provider(QStringLiteral("The table '%1' has no field '%2'.").arg(table, parser.value(fieldOption)));
-
-    TextList entries;
-    entries.items = previewOf(folder, table, field, seams);
-    if (parser.isSet(preview)) {
-      for (const QString& entry : entries.items) print(output, entry + QLatin1Char('\n'));
-      return Succeeded;
-    }
-    if (!parser.isSet(caseOption)) return misuse(QStringLiteral("--case is needed."));
-    const auto choice = caseChoiceOf(parser.value(caseOption));
-    if (!choice) return misuse(QStringLiteral("Unknown case: %1").arg(parser.value(caseOption)));
-
-    TerminalMessageBoxes boxes(output, errors, parser.isSet(dropIndexes));
-    ui::QtEventPump pump;
-    SystemTimeOfDayClock clock;
-    TerminalWindow window(table, folder, field, static_cast<int>(fields.size()), *choice, entries,
-                          errorsIsTerminal ? errors : nullptr);
-    Run::RunServices services{boxes, pump, clock, programFolder, seams};
-    const bool done = Run::PushButton1_Click(window, services);
-    return done && boxes.reports == 0 ? Succeeded : Failed;
+    if (!parser.positionalArguments().isEmpty())
+      throw Misuse{QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().front())};
+    const Mode& mode = ModeOf(parser);
+    if (!parser.isSet(FolderOption)) throw Misuse{QStringLiteral("--folder is needed.")};
+    return mode.run(Invocation{parser, programFolder, output, errors, errorsIsTerminal});
+  } catch (const Misuse& misuse) {
+    print(errors, misuse.reason + QStringLiteral("\n\n") + usage());
+    return Misused;
   } catch (const Error& error) {
     print(errors, error.description() + QLatin1Char('\n'));
     return Failed;

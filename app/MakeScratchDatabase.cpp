@@ -1,5 +1,9 @@
 // Makes the empty scratch database that is installed beside the program,
 // which opens it and never creates it.
+//
+// Its user_version is the format stamp: a user's working copy of the program
+// folder takes a new scratch database from the install only when the stamps
+// differ. Raise it whenever the scratch database made here changes.
 
 #include <sqlite3.h>
 
@@ -14,9 +18,9 @@ int main(int argc, char* argv[]) {
   sqlite3* db = nullptr;
   // A table made and dropped again writes the database header, so the file
   // is a database and not merely empty.
+  const char* const make = "CREATE TABLE made(x); DROP TABLE made; PRAGMA user_version = 1; VACUUM;";
   const bool made = sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
-                    sqlite3_exec(db, "CREATE TABLE made(x); DROP TABLE made; VACUUM;", nullptr, nullptr, nullptr) ==
-                        SQLITE_OK;
+                    sqlite3_exec(db, make, nullptr, nullptr, nullptr) == SQLITE_OK;
   if (!made) std::fprintf(stderr, "%s: %s\n", argv[1], sqlite3_errmsg(db));
   sqlite3_close(db);
   return made ? 0 : 1;

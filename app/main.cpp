@@ -9,11 +9,14 @@
 #include "system/forms/Form1.h"
 #include "system/forms/Form2.h"
 #include "system/main/Main.h"
+#include "system/main/ProgramFolder.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -23,11 +26,11 @@ int RunWindows(int argc, char* argv[]) {
   QApplication application(argc, argv);
   // Closing either window ends the program, also while the other one is hidden.
   application.setQuitOnLastWindowClosed(false);
-  const QString programFolder = QCoreApplication::applicationDirPath();
+  const QString executableFolder = QCoreApplication::applicationDirPath();
   // The program icon the windows show lies beside the program; the desktop
   // entry of the same name gives it to the desktop's task list.
   QIcon icon;
-  for (const int size : {256, 48}) icon.addFile(programFolder + QStringLiteral("/orlintide-%1.png").arg(size));
+  for (const int size : {256, 48}) icon.addFile(executableFolder + QStringLiteral("/orlintide-%1.png").arg(size));
   QApplication::setWindowIcon(icon);
   QGuiApplication::setDesktopFileName(QStringLiteral("orlintide"));
   orl::ui::QtMessageBoxes boxes;
@@ -37,6 +40,9 @@ int RunWindows(int argc, char* argv[]) {
   orl::SystemTimeOfDayClock clock;
   orl::fso::PosixFileSystem fileSystem;
   orl::ui::QtProgramLifetime lifetime;
+  const orl::Main::ProgramFolderChoice choice = orl::Main::ChooseProgramFolder(executableFolder);
+  if (!choice.problem.isEmpty()) boxes.inform(choice.problem);
+  const QString& programFolder = choice.folder;
   const orl::forms::Services services{programFolder, orl::Main::ProgramDriveRoot(programFolder),
                                       boxes,         settings,
                                       folderDialog,  pump,
@@ -52,8 +58,11 @@ int RunWindows(int argc, char* argv[]) {
 // The command-line mode needs no display: it starts Qt without a window system.
 int RunCommandLine(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);
-  return orl::app::RunCommandLine(QCoreApplication::arguments(), QCoreApplication::applicationDirPath(), stdout,
-                                  stderr, isatty(fileno(stderr)) != 0);
+  const orl::Main::ProgramFolderChoice choice =
+      orl::Main::ChooseProgramFolder(QCoreApplication::applicationDirPath());
+  if (!choice.problem.isEmpty()) std::fprintf(stderr, "%s\n", qUtf8Printable(choice.problem));
+  return orl::app::RunCommandLine(QCoreApplication::arguments(), choice.folder, stdout, stderr,
+                                  isatty(fileno(stderr)) != 0);
 }
 
 }  // namespace

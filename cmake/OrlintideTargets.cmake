@@ -7,8 +7,9 @@ if(ORLINTIDE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Where tests find the real tables; a worktree that lies elsewhere names it.
-set(ORLINTIDE_CORPUS_DIR "${PROJECT_SOURCE_DIR}/../shared/corpus" CACHE PATH "The folder of real Paradox tables the tests read")
+# The real tables the tests read; a checkout elsewhere (a git worktree) names it.
+set(ORLINTIDE_CORPUS_DIR "${PROJECT_SOURCE_DIR}/../shared/corpus" CACHE PATH
+    "The folder of real Paradox tables the tests read (skipped when absent)")
 
 function(orlintide_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion

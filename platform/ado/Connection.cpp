@@ -9,7 +9,7 @@ namespace orl::ado {
 namespace {
 
 Error closedObject() {
-  return Error::provider(QStringLiteral("Operation is not allowed when the object is closed."));
+  return Error::provider(QStringLiteral("Internal error: a connection was used while it was closed."));
 }
 
 }  // namespace
@@ -26,21 +26,20 @@ void Connection::setCursorLocation(int location) {
 
 void Connection::setMode(int mode) {
   if (provider_)
-    throw Error::provider(QStringLiteral("Operation is not allowed when the object is open."));
+    throw Error::provider(QStringLiteral("Internal error: the mode of an open connection was set."));
   mode_ = mode;
 }
 
 void Connection::open(const QString& connectionString) {
   if (provider_)
-    throw Error::provider(QStringLiteral("Operation is not allowed when the object is open."));
+    throw Error::provider(QStringLiteral("Internal error: an open connection was opened again."));
   if (ParadoxFolderDriver::accepts(connectionString))
     provider_ = std::make_unique<ParadoxFolderDriver>(connectionString, seams_);
   else if (ScratchDatabase::accepts(connectionString))
     provider_ = std::make_unique<ScratchDatabase>(connectionString, seams_);
   else
-    throw Error::provider(
-        QStringLiteral("Provider cannot be found. It may not be properly installed. (Connection string: %1)")
-            .arg(connectionString));
+    throw Error::provider(QStringLiteral("Internal error: no data source of this program takes the connection "
+                                         "asked for."));
   connectionString_ = connectionString;
 }
 

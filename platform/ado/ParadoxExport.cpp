@@ -261,7 +261,7 @@ std::optional<pdx::Value> changedValue(const Value& scratch, const pdx::Value& b
 // The new values written into the old table's own structure.
 StagedExport exportIntoStructure(const QString& folder, const QString& table, const std::string& tablePath,
                                  const std::vector<ScratchColumn>& columns, const OpenRows& openRows,
-                                 pdx::FileOps& files, IndexLoss loss) {
+                                 pdx::FileOps& files, IndexLoss loss, const pdx::Progress& progress) {
   StagedExport staged{folder, table, {}, nullptr,
                       std::make_unique<pdx::TableUpdate>(files, tablePath,
                                                          loss == IndexLoss::SecondaryIndexes
@@ -293,7 +293,7 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
                                 .arg(before.size()));
     for (std::size_t c = 0; c < row.size(); ++c) changes[c] = changedValue(row[c], before[c], header.fields[c], codePage);
     return true;
-  });
+  }, progress);
   staged.stagedTable = QString::fromStdString(staged.update->stagedTablePath());
   return staged;
 }
@@ -301,7 +301,8 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
 }  // namespace
 
 StagedExport ExportToParadox(const QString& folder, const QString& fileName, const std::vector<ScratchColumn>& columns,
-                             const OpenRows& openRows, pdx::FileOps& files, IndexLoss loss) {
+                             const OpenRows& openRows, pdx::FileOps& files, IndexLoss loss,
+                             const pdx::Progress& progress) {
   if (!fileName.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) || fileName.size() <= 3)
     throw Error::provider(QStringLiteral("'%1' is not a Paradox table file name.").arg(fileName));
   const QString table = fileName.left(fileName.size() - 3);
@@ -316,7 +317,7 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName, con
         throw Error::provider(QStringLiteral("Table '%1' already exists.").arg(table));
       const std::string tablePath = pdx::joinPath(folder.toStdString(), *replaced);
       if (loss != IndexLoss::KeyAndIndexes)
-        return exportIntoStructure(folder, table, tablePath, columns, openRows, files, loss);
+        return exportIntoStructure(folder, table, tablePath, columns, openRows, files, loss, progress);
       // Text is written as the table being replaced had it.
       const pdx::TableHeader header = pdx::Table::inspect(tablePath);
       settings.codePage = header.textCodePage();

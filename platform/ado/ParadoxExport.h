@@ -88,7 +88,7 @@ struct StagedExport {
 using OpenRows = std::function<std::unique_ptr<Rows>(const std::vector<std::size_t>& columns)>;
 StagedExport ExportToParadox(const QString& folder, const QString& fileName,
                              const std::vector<ScratchColumn>& columns, const OpenRows& openRows, pdx::FileOps& files,
-                             IndexLoss loss = IndexLoss::None);
+                             IndexLoss loss = IndexLoss::None, const pdx::Progress& progress = {});
 
 // Puts the staged table in place of the whole old family.
 void CommitExport(StagedExport& staged);

@@ -25,9 +25,7 @@ namespace {
 
 const QString DriverPart = QStringLiteral("Driver={Microsoft Paradox Driver (*.db )};");
 
-Error driverError(const QString& message) {
-  return Error::provider(QStringLiteral("[Microsoft][ODBC Paradox Driver] %1").arg(message));
-}
+Error driverError(const QString& message) { return Error::provider(message); }
 
 // The rows of one table, read record by record as the caller asks.
 class TableRows final : public Rows {
@@ -144,8 +142,8 @@ QString ParadoxFolderDriver::folderOf(const QString& connectionString) {
 ParadoxFolderDriver::ParadoxFolderDriver(const QString& connectionString, const Seams& seams)
     : folder_(folderOf(connectionString)), seams_(seams) {
   if (folder_.isEmpty() || !QFileInfo(folder_).isDir())
-    throw driverError(QStringLiteral("'%1' is not a valid path. Make sure that the path name is spelled correctly "
-                                     "and that you are connected to the server on which the file resides.")
+    throw driverError(QStringLiteral("The Paradox folder '%1' does not exist or is not a folder. Correct the folder "
+                                     "on the setup window (\"Setup Paradox Connection\").")
                           .arg(folder_));
 }
 
@@ -157,16 +155,17 @@ pdx::FileOps& ParadoxFolderDriver::files() { return seams_.files ? *seams_.files
 
 QString ParadoxFolderDriver::tableFile(const QString& table) const {
   if (DroppedTables::isMarked(folder_, table))
-    throw driverError(QStringLiteral("The table '%1' has been dropped.").arg(table));
+    throw driverError(QStringLiteral("Internal error: the table '%1' was read after it had been dropped.").arg(table));
   const std::string wanted = (table + QStringLiteral(".db")).toStdString();
   QStringList found;
   const QDir folder(folder_);
   for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
     if (pdx::sameNameButCase(name.toStdString(), wanted)) found << name;
   if (found.isEmpty())
-    throw driverError(QStringLiteral("The Microsoft Jet database engine could not find the object '%1'. Make sure "
-                                     "the object exists and that you spell its name and the path name correctly.")
-                          .arg(table));
+    throw driverError(QStringLiteral("The table '%1' is no longer in the folder '%2': it was renamed, moved or "
+                                     "deleted after the table list was made. Start the program again to list "
+                                     "the folder's tables as they are now.")
+                          .arg(table, folder_));
   if (found.size() > 1)
     throw driverError(QStringLiteral("The folder holds more than one file for table '%1' (%2), differing only in "
                                      "letter case; rename all but one.")
@@ -190,7 +189,8 @@ std::unique_ptr<Rows> ParadoxFolderDriver::execute(const QString& statement) {
     drop(match.captured(1));
     return nullptr;
   }
-  throw driverError(QStringLiteral("The driver does not understand this statement: %1").arg(statement));
+  throw driverError(QStringLiteral("Internal error: the Paradox folder reader was given a statement it does not "
+                                   "read: %1").arg(statement));
 }
 
 std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
@@ -201,7 +201,9 @@ std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QS
     const QString file = tableFile(table);
     const pdx::TableHeader header = pdx::Table::inspect(file.toStdString());
     if (header.encrypted)
-      throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read.").arg(table));
+      throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read. Remove the "
+                                       "password in Paradox first, or leave the table alone.")
+                            .arg(table));
     pdx::Table opened = pdx::Table::open(file.toStdString());
     std::vector<std::size_t> picked;
     for (std::size_t i = 0; i < opened.fields().size(); ++i) {
@@ -210,7 +212,9 @@ std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QS
       if (field && !picked.empty()) break;
     }
     if (field && picked.empty())
-      throw driverError(QStringLiteral("The table '%1' has no field '%2'.").arg(table, *field));
+      throw driverError(QStringLiteral("The table '%1' has no field '%2' (any more): click the table to list its "
+                                       "fields again.")
+                            .arg(table, *field));
     return std::make_unique<TableRows>(std::move(opened), std::move(picked));
   } catch (const pdx::Error& error) {
     throw driverError(QString::fromStdString(error.what()));
@@ -266,7 +270,7 @@ void ParadoxFolderDriver::close() {
 }
 
 std::unique_ptr<Rows> ParadoxFolderDriver::openSchema(int schema) {
-  throw driverError(QStringLiteral("The driver offers no schema %1.").arg(schema));
+  throw driverError(QStringLiteral("Internal error: the Paradox folder reader offers no schema %1.").arg(schema));
 }
 
 }  // namespace orl::ado

@@ -32,18 +32,19 @@ void RecordSet::setCursorLocation(int location) {
 }
 
 void RecordSet::open(const QString& source, Connection& connection, int cursorType, int lockType) {
-  if (rows_) throw Error::provider(QStringLiteral("Operation is not allowed when the object is open."));
+  if (rows_) throw Error::provider(QStringLiteral("Internal error: an open record set was opened again."));
   if (cursorType < -1 || cursorType > 3 || lockType < -1 || lockType > 4)
     throw Error(ErrorNumber::InvalidCall,
                 QStringLiteral("Cursor type %1 or lock type %2 is not known.").arg(cursorType).arg(lockType));
   std::unique_ptr<Rows> rows = connection.query(source);
   if (!rows)
-    throw Error::provider(QStringLiteral("The statement gives no rows to open a record set on: %1").arg(source));
+    throw Error::provider(
+        QStringLiteral("Internal error: the statement gives no rows to open a record set on: %1").arg(source));
   adopt(std::move(rows));
 }
 
 void RecordSet::openSchema(Connection& connection, int schema) {
-  if (rows_) throw Error::provider(QStringLiteral("Operation is not allowed when the object is open."));
+  if (rows_) throw Error::provider(QStringLiteral("Internal error: an open record set was opened again."));
   adopt(connection.openSchema(schema));
 }
 
@@ -58,23 +59,20 @@ void RecordSet::adopt(std::unique_ptr<Rows> rows) {
 }
 
 void RecordSet::requireOpen() const {
-  if (!rows_) throw Error::provider(QStringLiteral("Operation is not allowed when the object is closed."));
+  if (!rows_) throw Error::provider(QStringLiteral("Internal error: a record set was used while it was closed."));
 }
 
 void RecordSet::requireRow() const {
   requireOpen();
   if (eof_)
-    throw Error::provider(
-        QStringLiteral("Either BOF or EOF is True, or the current record has been deleted. "
-                       "Requested operation requires a current record."));
+    throw Error::provider(QStringLiteral("Internal error: a value was read past the last row of a record set."));
 }
 
 const Column& RecordSet::column(int position) const {
   requireOpen();
   const auto& columns = rows_->columns();
   if (position < 0 || static_cast<std::size_t>(position) >= columns.size())
-    throw Error::provider(
-        QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."));
+    throw Error::provider(QStringLiteral("Internal error: a record set has no column %1.").arg(position));
   return columns[static_cast<std::size_t>(position)];
 }
 
@@ -97,8 +95,7 @@ const Value& RecordSet::value(const QString& columnName) const {
       return current_[i];
     }
   }
-  throw Error::provider(
-      QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."));
+  throw Error::provider(QStringLiteral("Internal error: a record set has no column '%1'.").arg(columnName));
 }
 
 void RecordSet::moveNext() {

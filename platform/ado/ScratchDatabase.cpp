@@ -26,6 +26,9 @@ namespace orl::ado {
 namespace {
 
 const QString Prefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;");
+// What a user can do about a scratch database that is missing or damaged.
+const QString Reinstall = QStringLiteral(
+    "Install the program again, or copy dbTemp.mdb from the build's bin folder into the program folder.");
 
 // What a text stored in a column stands for.
 enum class StoredText { Text, Decimal, Moment };
@@ -67,7 +70,8 @@ QByteArray quoted(const QString& name) {
 }
 
 Error sqliteError(sqlite3* db, const QString& statement) {
-  return Error::provider(QStringLiteral("%1 (statement: %2)").arg(QString::fromUtf8(sqlite3_errmsg(db)), statement));
+  return Error::provider(QStringLiteral("The scratch database refused a statement: %1 (statement: %2)")
+                             .arg(QString::fromUtf8(sqlite3_errmsg(db)), statement));
 }
 
 // A prepared statement that is finalised on the way out.
@@ -77,11 +81,12 @@ class Prepared {
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_, &tail) != SQLITE_OK)
       throw sqliteError(db, shownAs);
-    if (!statement_) throw Error::provider(QStringLiteral("The statement is empty: %1").arg(shownAs));
+    if (!statement_) throw Error::provider(QStringLiteral("Internal error: an empty statement: %1").arg(shownAs));
     // Only one statement a call: anything after it would otherwise be ignored.
     if (!QByteArray(tail).trimmed().isEmpty()) {
       sqlite3_finalize(statement_);
-      throw Error::provider(QStringLiteral("Characters found after end of SQL statement: %1").arg(shownAs));
+      throw Error::provider(
+          QStringLiteral("Internal error: more than one statement was sent at once: %1").arg(shownAs));
     }
   }
   ~Prepared() { sqlite3_finalize(statement_); }
@@ -370,7 +375,8 @@ QString ScratchDatabase::databaseFile(const QString& connectionString) {
     const QString value = part.mid(equals + 1);
     if (key.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0) file = value;
     if (key.compare(QLatin1String("JET OLEDB:Database Password"), Qt::CaseInsensitive) == 0 && !value.isEmpty())
-      throw Error::provider(QStringLiteral("Not a valid password."));
+      throw Error::provider(QStringLiteral("Internal error: the scratch connection names a password, which "
+                                           "dbTemp.mdb never has. Install the program again."));
   }
   return file;
 }
@@ -379,12 +385,13 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     : file_(databaseFile(connectionString)), seams_(seams) {
   const QFileInfo info(file_);
   if (file_.isEmpty() || !info.isFile())
-    throw Error::provider(QStringLiteral("Could not find file '%1'.").arg(file_));
+    throw Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file_, Reinstall));
   if (sqlite3_open_v2(file_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
     sqlite3_close(db_);
-    throw Error::provider(QStringLiteral("Cannot open the scratch database '%1': %2").arg(file_, message));
+    throw Error::provider(
+        QStringLiteral("The scratch database '%1' cannot be opened (%2). %3").arg(file_, message, Reinstall));
   }
   sqlite3_busy_timeout(db_, 10000);
   // Reading the schema tells a database from any other file.
@@ -393,8 +400,8 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     if (sqlite3_step(check.get()) != SQLITE_ROW) throw sqliteError(db_, file_);
   } catch (const Error& error) {
     sqlite3_close(db_);
-    throw Error::provider(
-        QStringLiteral("Unrecognized database format '%1'. (%2)").arg(file_, error.description()));
+    throw Error::provider(QStringLiteral("The scratch database '%1' is not a database this program can use (%2). %3")
+                              .arg(file_, error.description(), Reinstall));
   }
   // SQLite opens a file it may not write for reading only, and its journal
   // files go beside it: either would fail only at the first change.
@@ -415,7 +422,8 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
     runPlain(QStringLiteral("PRAGMA cache_size=-196608"));
   } catch (const Error& error) {
     sqlite3_close(db_);
-    throw Error::provider(QStringLiteral("Cannot prepare the scratch database '%1': %2").arg(file_, error.description()));
+    throw Error::provider(QStringLiteral("The scratch database '%1' cannot be prepared for a run (%2). %3")
+                              .arg(file_, error.description(), Reinstall));
   }
   sharedFile_ = info.canonicalFilePath();
   const std::lock_guard<std::mutex> guard(openDatabasesLock());
@@ -469,8 +477,8 @@ void ScratchDatabase::requireBatchKept(const QString& statement) {
   // I/O error): the statements before this one are lost with it.
   if (inBatch_ && sqlite3_get_autocommit(db_)) {
     inBatch_ = false;
-    throw Error::provider(QStringLiteral("%1 (statement: %2); the changes of the statements before it since the last "
-                                         "read were undone with it.")
+    throw Error::provider(QStringLiteral("The scratch database refused a statement: %1 (statement: %2); the changes of "
+                                         "the statements before it since the last read were undone with it.")
                               .arg(QString::fromUtf8(sqlite3_errmsg(db_)), statement));
   }
 }
@@ -575,7 +583,7 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
   if (const auto match = exporting.match(statement); match.hasMatch()) {
     bool fits = false;
     const qlonglong count = match.captured(1).toLongLong(&fits);
-    if (!fits) throw Error::provider(QStringLiteral("The row count is too large: %1").arg(statement));
+    if (!fits) throw Error::provider(QStringLiteral("Internal error: the row count is too large: %1").arg(statement));
     exportTable(count, match.captured(2), match.captured(3), match.captured(4));
     return nullptr;
   }
@@ -642,7 +650,8 @@ void ScratchDatabase::indexColumn(const QString& table, const QString& field) {
 
 void ScratchDatabase::createTable(const QString& table, const QString& columnList) {
   const auto malformed = [&] {
-    return Error::provider(QStringLiteral("Syntax error in CREATE TABLE statement: `%1`(%2);").arg(table, columnList));
+    return Error::provider(QStringLiteral("Internal error: the scratch table's definition cannot be read: `%1`(%2);")
+                               .arg(table, columnList));
   };
   QByteArray sql = "CREATE TABLE " + quoted(table) + "(";
   qsizetype at = 0;
@@ -657,7 +666,8 @@ void ScratchDatabase::createTable(const QString& table, const QString& columnLis
     const QString typeName = columnList.mid(close + 1, end - close - 1).trimmed();
     const ScratchType* type = scratchTypeNamed(typeName);
     if (!type)
-      throw Error::provider(QStringLiteral("The column type '%1' of column '%2' is not known.").arg(typeName, name));
+      throw Error::provider(
+          QStringLiteral("Internal error: the column type '%1' of column '%2' is not known.").arg(typeName, name));
     if (!first) sql += ',';
     sql += quoted(name) + ' ' + type->declared;
     first = false;
@@ -681,7 +691,9 @@ std::vector<ScratchColumn> ScratchDatabase::tableColumns(const QString& table) {
   }
   if (columns.empty())
     throw Error::provider(
-        QStringLiteral("The Microsoft Jet database engine cannot find the input table or query '%1'.").arg(table));
+        QStringLiteral("The scratch copy of table '%1' is missing from the scratch database. Start the case change "
+                       "again.")
+            .arg(table));
   return columns;
 }
 
@@ -705,10 +717,11 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
   }
   std::vector<InsertLiteral>& literals = insertLiterals_;
   if (!parseValueList(valueList, literals))
-    throw Error::provider(QStringLiteral("Syntax error in INSERT INTO statement: %1").arg(statement));
+    throw Error::provider(QStringLiteral("Internal error: a row to copy cannot be read: %1").arg(statement));
   if (literals.size() != insertNumbers_.size())
     throw Error::provider(
-        QStringLiteral("Number of query values and destination fields are not the same. (%1)").arg(statement));
+        QStringLiteral("Internal error: a row to copy has another number of values than its table has fields: %1")
+            .arg(statement));
   sqlite3_reset(insert_);
   // Texts are bound as UTF-8 from one buffer that outlives the step, so that
   // SQLite neither converts nor copies them; it is sized before the first is
@@ -776,9 +789,7 @@ std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int6
 
 std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
   if (schema != 20)
-    throw Error::provider(QStringLiteral("Object or provider is not capable of performing requested operation. "
-                                         "(schema %1)")
-                              .arg(schema));
+    throw Error::provider(QStringLiteral("Internal error: the scratch database offers no schema %1.").arg(schema));
   commitOthers();
   commitBatch();
   auto rows = runPlain(QStringLiteral(
@@ -791,18 +802,22 @@ std::unique_ptr<Rows> ScratchDatabase::openSchema(int schema) {
 void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, const QString& fileName,
                                   const QString& table) {
   if (staged_)
-    throw Error::provider(QStringLiteral("The table '%1' written by an earlier export has not been put in place yet.")
+    throw Error::provider(QStringLiteral("Internal error: the table '%1' written by an earlier export has not been put "
+                                         "in place yet.")
                               .arg(staged_->table));
   const IndexLoss loss = std::exchange(indexLoss_, IndexLoss::None);
+  const pdx::Progress progress = std::exchange(exportProgress_, {});
   staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
                                                            [&](const std::vector<std::size_t>& columns) {
                                                              return firstRows(table, count, columns);
                                                            },
-                                                           seams_.files ? *seams_.files : realFiles_, loss));
+                                                           seams_.files ? *seams_.files : realFiles_, loss,
+                                                           progress));
 }
 
 void ScratchDatabase::commitExport() {
-  if (!staged_) throw Error::provider(QStringLiteral("No exported table is waiting to be put in place."));
+  if (!staged_)
+    throw Error::provider(QStringLiteral("Internal error: no exported table is waiting to be put in place."));
   const std::unique_ptr<StagedExport> staged = std::move(staged_);
   CommitExport(*staged);
 }

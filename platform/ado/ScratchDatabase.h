@@ -52,6 +52,8 @@ class ScratchDatabase final : public Provider {
   // What the next export may give up of the table it replaces; it goes back
   // to nothing after that export.
   void allowIndexLoss(IndexLoss loss) { indexLoss_ = loss; }
+  // Told the records written so far while the next export writes into a table's own structure.
+  void reportExportProgress(pdx::Progress progress) { exportProgress_ = std::move(progress); }
   // Removes the staged table; the folder stays as it was.
   void abandonExport() { staged_.reset(); }
 
@@ -107,6 +109,7 @@ class ScratchDatabase final : public Provider {
   QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;
   IndexLoss indexLoss_ = IndexLoss::None;
+  pdx::Progress exportProgress_;
   std::set<QueryRows*> openRows_;
 };
 

@@ -7,6 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -23,23 +24,31 @@ void appendDigits(char*& at, int number, int width) {
   at += width;
 }
 
+// Astronomical years of the proleptic Gregorian calendar: year 0 is the
+// year before year 1, and a leap year, as C++'s remainder keeps the rule
+// for negative years too.
 bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 bool isRealDate(int year, int month, int day) {
   static constexpr int DaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  if (month < 1 || month > 12 || day < 1) return false;
   const int last = DaysInMonth[month - 1] + (month == 2 && isLeapYear(year) ? 1 : 0);
   return day <= last;
 }
 
+// A date field reaches about 5.9 million years either side of year 1.
+constexpr int MaxYearDigits = 7;
+
 }  // namespace
 
 QString DateText(const pdx::Date& date) {
-  if (date.year < 0 || date.year > 9999 || date.month < 0 || date.month > 99 || date.day < 0 || date.day > 99)
-    return QStringLiteral("%1-%2-%3")
-        .arg(date.year, 4, 10, QLatin1Char('0'))
+  if (date.year < 0 || date.year > 9999 || date.month < 0 || date.month > 99 || date.day < 0 || date.day > 99) {
+    const QString year = QStringLiteral("%1").arg(std::abs(static_cast<long long>(date.year)), 4, 10, QLatin1Char('0'));
+    return QStringLiteral("%1%2-%3-%4")
+        .arg(date.year < 0 ? QStringLiteral("-") : QString(), year)
         .arg(date.month, 2, 10, QLatin1Char('0'))
         .arg(date.day, 2, 10, QLatin1Char('0'));
+  }
   char text[10];
   char* at = text;
   appendDigits(at, date.year, 4);
@@ -236,15 +245,21 @@ std::optional<pdx::Decimal> ParseDecimal(const QString& text) {
 }
 
 std::optional<pdx::Date> ParseDate(const QString& text) {
-  // yyyy-mm-dd
+  // [-]yyyy-mm-dd, the year of four digits or more without a leading zero
   qsizetype at = 0;
-  const auto year = fixedDigits(text, at, 4);
-  if (!year || !skip(text, at, QLatin1Char('-'))) return std::nullopt;
+  const bool negative = skip(text, at, QLatin1Char('-'));
+  const qsizetype yearAt = at;
+  const qsizetype yearDigits = skipDigits(text, at);
+  if (yearDigits < 4 || yearDigits > MaxYearDigits || (yearDigits > 4 && text[yearAt] == QLatin1Char('0')))
+    return std::nullopt;
+  at = yearAt;
+  auto year = fixedDigits(text, at, static_cast<int>(yearDigits));
+  if (!year || (negative && *year == 0) || !skip(text, at, QLatin1Char('-'))) return std::nullopt;
   const auto month = fixedDigits(text, at, 2);
   if (!month || !skip(text, at, QLatin1Char('-'))) return std::nullopt;
   const auto day = fixedDigits(text, at, 2);
   if (!day || at != text.size()) return std::nullopt;
-  const pdx::Date date{*year, *month, *day};
+  const pdx::Date date{negative ? -*year : *year, *month, *day};
   if (!isRealDate(date.year, date.month, date.day)) return std::nullopt;
   return date;
 }

@@ -37,7 +37,8 @@ class Value {
   // same value. Integers in decimal, doubles in the shortest form that
   // round-trips, decimals exactly, dates YYYY-MM-DD, times HH:MM:SS[.mmm],
   // timestamps YYYY-MM-DD HH:MM:SS[.mmm], booleans True/False, null as the
-  // empty text. Bytes have no text form: asking for one raises orl::Error.
+  // empty text. Years are astronomical, of four digits or more: 0000 is the
+  // year before year 1 and -0001 the one before that ("-0001-12-31"). Bytes have no text form: asking for one raises orl::Error.
   QString toText() const;
 
   const QString& asText() const { return std::get<Text>(content_).value; }

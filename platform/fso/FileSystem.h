@@ -27,7 +27,6 @@ struct FolderIdentity {
 
 // An opened folder.
 struct Folder {
-  bool isRootFolder = false;  // the root of a file system (a drive's root)
   int attributes = 0;
   FolderIdentity identity;
 };
@@ -45,6 +44,14 @@ class FileSystem {
 
   // Opens a folder (links followed); raises 76 when the path is not one.
   virtual Folder getFolder(const QString& path) = 0;
+
+  // Whether the folder the path leads to is the root of a file system (a
+  // drive's root). Costs as much as the path is deep, so a walk asks only
+  // when the answer matters.
+  virtual bool isRootFolder(const QString& path) = 0;
+
+  // The path with every link resolved: where the folder or file lies.
+  virtual QString realPath(const QString& path) = 0;
 
   // The names of a folder's sub-folders (links to folders included), in byte
   // order. A name whose bytes are not valid UTF-8 comes with "?" in place of
@@ -71,7 +78,8 @@ class FileSystem {
   // trailing "/" receives the content itself (created when missing); with a
   // trailing "/" it receives a folder named after the source. Same-named
   // files are replaced when overwrite is set (error 58 otherwise); other
-  // files already there stay.
+  // files already there stay. A symbolic link is copied as a link to the
+  // same target, never followed: the copy never leaves the source folder.
   virtual void copyFolder(const QString& source, const QString& destination, bool overwrite) = 0;
 };
 

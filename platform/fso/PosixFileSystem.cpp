@@ -77,13 +77,17 @@ FolderIdentity IdentityOf(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
+QByteArray RealPathOf(const QString& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(Encoded(path).constData(), nullptr), &std::free);
+  if (!real) throw ErrorFromErrno(errno, path);
+  return QByteArray(real.get());
+}
+
 // A file system's root is "/" or a folder whose real parent lies on another
 // device. The parent is found from the real path rather than through "..",
 // which would need the right to search the folder itself.
 bool IsFileSystemRoot(const QString& path, const struct stat& info) {
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(Encoded(path).constData(), nullptr), &std::free);
-  if (!real) throw ErrorFromErrno(errno, path);
-  const QByteArray realPath(real.get());
+  const QByteArray realPath = RealPathOf(path);
   if (realPath == "/") return true;
   const qsizetype lastSeparator = realPath.lastIndexOf('/');
   const QByteArray parentPath = lastSeparator == 0 ? QByteArray("/") : realPath.left(lastSeparator);
@@ -132,24 +136,37 @@ std::u32string Folded(const QString& text) {
   return folded;
 }
 
+// Puts a link to the same target as the source link at `to`.
+void CopyLink(const QByteArray& from, const QByteArray& to, bool overwrite) {
+  std::error_code failure;
+  const std::filesystem::path target = std::filesystem::read_symlink(from.toStdString(), failure);
+  if (failure) throw ErrorFromErrno(failure.value(), DecodedName(from));
+  struct stat existing {};
+  if (::lstat(to.constData(), &existing) == 0) {
+    if (!overwrite || S_ISDIR(existing.st_mode)) throw ErrorFromErrno(EEXIST, DecodedName(to));
+    if (::unlink(to.constData()) != 0) throw ErrorFromErrno(errno, DecodedName(to));
+  }
+  if (::symlink(target.c_str(), to.constData()) != 0) throw ErrorFromErrno(errno, DecodedName(to));
+}
+
 // Copies the content of one source folder into an existing target folder.
-// The chain holds the source folders being copied and the target itself, so
-// that a link back up the tree, or a target inside the source, is not entered.
+// Links are copied as links and never followed, so the copy stays inside
+// the source. The source and the target themselves are skipped, so that a
+// target inside the source is not copied into itself.
 void CopyContent(const QByteArray& source, const QByteArray& target, bool overwrite,
-                 std::set<FolderIdentity>& chain) {
+                 const std::set<FolderIdentity>& skipped) {
   for (const QByteArray& name : RawNames(source, false)) {
     const QByteArray from = JoinedBytes(source, name);
     const QByteArray to = JoinedBytes(target, name);
     struct stat info {};
-    if (::stat(from.constData(), &info) != 0) continue;  // a dangling link copies nothing
-    if (S_ISDIR(info.st_mode)) {
-      const FolderIdentity identity = IdentityOf(info);
-      if (chain.contains(identity)) continue;
+    if (::lstat(from.constData(), &info) != 0) throw ErrorFromErrno(errno, DecodedName(from));
+    if (S_ISLNK(info.st_mode)) {
+      CopyLink(from, to, overwrite);
+    } else if (S_ISDIR(info.st_mode)) {
+      if (skipped.contains(IdentityOf(info))) continue;
       if (::mkdir(to.constData(), 0777) != 0 && errno != EEXIST) throw ErrorFromErrno(errno, DecodedName(to));
       if (!IsDirectory(to)) throw ErrorFromErrno(EEXIST, DecodedName(to));
-      chain.insert(identity);
-      CopyContent(from, to, overwrite, chain);
-      chain.erase(identity);
+      CopyContent(from, to, overwrite, skipped);
     } else if (S_ISREG(info.st_mode)) {
       struct stat existing {};
       // Copying a file onto itself would truncate it: it is already there.
@@ -214,10 +231,13 @@ Folder PosixFileSystem::getFolder(const QString& path) {
   if (!S_ISDIR(info.st_mode)) throw Error::pathNotFound(path);
   Folder folder;
   folder.identity = IdentityOf(info);
-  folder.isRootFolder = IsFileSystemRoot(path, info);
   folder.attributes = attributes(path);
   return folder;
 }
+
+bool PosixFileSystem::isRootFolder(const QString& path) { return IsFileSystemRoot(path, StatOf(path)); }
+
+QString PosixFileSystem::realPath(const QString& path) { return DecodedName(RealPathOf(path)); }
 
 QStringList PosixFileSystem::subFolderNames(const QString& folder) {
   const QByteArray base = Encoded(folder);
@@ -253,8 +273,8 @@ void PosixFileSystem::copyFolder(const QString& source, const QString& destinati
   const QString target =
       destination.endsWith(QLatin1Char('/')) ? destination + LastComponent(source) : destination;
   if (!folderExists(target)) createFolder(target);
-  std::set<FolderIdentity> chain{IdentityOf(StatOf(source)), IdentityOf(StatOf(target))};
-  CopyContent(Encoded(source), Encoded(target), overwrite, chain);
+  const std::set<FolderIdentity> skipped{IdentityOf(StatOf(source)), IdentityOf(StatOf(target))};
+  CopyContent(Encoded(source), Encoded(target), overwrite, skipped);
 }
 
 }  // namespace orl::fso

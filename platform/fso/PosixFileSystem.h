@@ -9,6 +9,8 @@ class PosixFileSystem final : public FileSystem {
  public:
   int attributes(const QString& path) override;
   Folder getFolder(const QString& path) override;
+  bool isRootFolder(const QString& path) override;
+  QString realPath(const QString& path) override;
   QStringList subFolderNames(const QString& folder) override;
   QStringList listNames(const QString& folder, const QString& pattern) override;
   bool isOpenableFile(const QString& path) override;

@@ -1,5 +1,6 @@
 #include "platform/pdx/CodePage.h"
 
+#include "platform/pdx/CodePageTables.h"
 #include "platform/pdx/Error.h"
 
 #include <unicode/ucnv.h>
@@ -12,19 +13,18 @@
 namespace orl::pdx {
 namespace {
 
+// The pages without a table of the engine's own: the Windows multi-byte
+// ones, and IBM's names for anything else a header may name.
 std::string converterName(int number) {
   switch (number) {
-    case 874:
     case 932:
     case 936:
     case 949:
     case 950:
       return "windows-" + std::to_string(number);
     default:
-      break;
+      return "ibm-" + std::to_string(number);
   }
-  if (number >= 1250 && number <= 1258) return "windows-" + std::to_string(number);
-  return "ibm-" + std::to_string(number);
 }
 
 char16_t unrotate(char16_t unit) {
@@ -46,7 +46,7 @@ char16_t rotate(char16_t unit) {
 }
 
 // The character of well-formed UTF-8 at `at`, which is moved past it; none
-// for anything else (the converter then judges the whole text).
+// for anything else.
 std::optional<char32_t> nextCharacter(std::string_view utf8, std::size_t& at) {
   const auto lead = static_cast<unsigned char>(utf8[at]);
   if (lead < 0x80) {
@@ -69,13 +69,19 @@ std::optional<char32_t> nextCharacter(std::string_view utf8, std::size_t& at) {
   return character;
 }
 
-// The one character a text holds; none when it holds none or several.
-std::optional<char32_t> singleCharacter(std::string_view utf8) {
-  if (utf8.empty()) return std::nullopt;
-  std::size_t at = 0;
-  const auto character = nextCharacter(utf8, at);
-  if (!character || at != utf8.size()) return std::nullopt;
-  return character;
+// The UTF-8 form of a character of the Basic Multilingual Plane.
+std::array<char, 3> utf8Of(char16_t character, std::uint8_t& length) {
+  if (character < 0x80) {
+    length = 1;
+    return {static_cast<char>(character), 0, 0};
+  }
+  if (character < 0x800) {
+    length = 2;
+    return {static_cast<char>(0xC0 | (character >> 6)), static_cast<char>(0x80 | (character & 0x3F)), 0};
+  }
+  length = 3;
+  return {static_cast<char>(0xE0 | (character >> 12)), static_cast<char>(0x80 | ((character >> 6) & 0x3F)),
+          static_cast<char>(0x80 | (character & 0x3F))};
 }
 
 }  // namespace
@@ -83,44 +89,44 @@ std::optional<char32_t> singleCharacter(std::string_view utf8) {
 void CodePage::Closer::operator()(UConverter* converter) const { ucnv_close(converter); }
 
 CodePage::CodePage(int number) : number_(number) {
+  const detail::ByteCharacters* characters = detail::singleByteCodePage(number);
+  if (characters == nullptr) {
+    openConverter();
+    return;
+  }
+  singleByte_ = true;
+  for (std::size_t byte = 0; byte < characters->size(); ++byte) {
+    const char16_t character = (*characters)[byte];
+    Utf8Character& text = byteText_[byte];
+    text.bytes = utf8Of(character, text.length);
+    characterByte_.emplace(character, static_cast<char>(byte));
+    keptAsIs_[byte] = byte < 0x80 && character == byte;
+  }
+}
+
+void CodePage::openConverter() {
   UErrorCode status = U_ZERO_ERROR;
-  const std::string name = converterName(number);
-  UConverter* converter = number > 0 ? ucnv_open(name.c_str(), &status) : nullptr;
+  const std::string name = converterName(number_);
+  UConverter* converter = number_ > 0 ? ucnv_open(name.c_str(), &status) : nullptr;
   if (converter == nullptr || U_FAILURE(status)) {
     if (converter != nullptr) ucnv_close(converter);
-    throw Error("code page " + std::to_string(number) + " is not known to this system");
+    throw Error("code page " + std::to_string(number_) + " is not known to this system");
   }
   converter_.reset(converter);
   status = U_ZERO_ERROR;
   ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
   ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
   ucnv_setFallback(converter, false);
-  if (U_FAILURE(status)) throw Error("code page " + std::to_string(number) + " cannot be set up");
+  if (U_FAILURE(status)) throw Error("code page " + std::to_string(number_) + " cannot be set up");
   if (ucnv_getMaxCharSize(converter) == 1) {
     const auto probe = decodeByConverter("\x1A");
     controlsRotated_ = probe && *probe == "\x1C";
-    for (int byte = 0; byte < 256; ++byte) {
-      const char one = static_cast<char>(byte);
-      auto text = decodeByConverter(std::string_view(&one, 1));
-      if (!text) continue;
-      const auto back = encodeByConverter(*text);
-      const auto character = singleCharacter(*text);
-      if (back && *back == std::string_view(&one, 1) && character) characterByte_.emplace(*character, one);
-      byteText_[static_cast<std::size_t>(byte)] = std::move(text);
-    }
-    singleByte_ = true;
-    asciiKept_ = true;
-    for (char32_t c = 0; c < 0x80; ++c) {
-      const auto byte = characterByte_.find(c);
-      asciiKept_ = asciiKept_ && byte != characterByte_.end() && byte->second == static_cast<char>(c);
-    }
   }
 }
 
-std::size_t CodePage::asciiRun(std::string_view text, std::size_t at) const {
-  if (!asciiKept_) return 0;
+std::size_t CodePage::keptAsciiRun(std::string_view text, std::size_t at) const {
   std::size_t end = at;
-  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+  while (end < text.size() && keptAsIs_[static_cast<unsigned char>(text[end])]) ++end;
   return end - at;
 }
 
@@ -129,42 +135,38 @@ CodePage::CodePage(CodePage&&) noexcept = default;
 CodePage& CodePage::operator=(CodePage&&) noexcept = default;
 
 std::optional<std::string> CodePage::decode(std::string_view bytes) const {
-  if (singleByte_) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::size_t at = 0; at < bytes.size();) {
-      if (const std::size_t run = asciiRun(bytes, at)) {
-        text.append(bytes.substr(at, run));
-        at += run;
-        continue;
-      }
-      const auto& piece = byteText_[static_cast<unsigned char>(bytes[at++])];
-      if (!piece) return decodeByConverter(bytes);
-      text += *piece;
+  if (!singleByte_) return decodeByConverter(bytes);
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (const std::size_t run = keptAsciiRun(bytes, at)) {
+      text.append(bytes.substr(at, run));
+      at += run;
+      continue;
     }
-    return text;
+    const Utf8Character& character = byteText_[static_cast<unsigned char>(bytes[at++])];
+    text.append(character.bytes.data(), character.length);
   }
-  return decodeByConverter(bytes);
+  return text;
 }
 
 std::optional<std::string> CodePage::encode(std::string_view utf8) const {
-  if (singleByte_) {
-    std::string bytes;
-    bytes.reserve(utf8.size());
-    for (std::size_t at = 0; at < utf8.size();) {
-      if (const std::size_t run = asciiRun(utf8, at)) {
-        bytes.append(utf8.substr(at, run));
-        at += run;
-        continue;
-      }
-      const auto character = nextCharacter(utf8, at);
-      const auto byte = character ? characterByte_.find(*character) : characterByte_.end();
-      if (byte == characterByte_.end()) return encodeByConverter(utf8);
-      bytes += byte->second;
+  if (!singleByte_) return encodeByConverter(utf8);
+  std::string bytes;
+  bytes.reserve(utf8.size());
+  for (std::size_t at = 0; at < utf8.size();) {
+    if (const std::size_t run = keptAsciiRun(utf8, at)) {
+      bytes.append(utf8.substr(at, run));
+      at += run;
+      continue;
     }
-    return bytes;
+    const auto character = nextCharacter(utf8, at);
+    if (!character) return std::nullopt;
+    const auto byte = characterByte_.find(*character);
+    if (byte == characterByte_.end()) return std::nullopt;
+    bytes += byte->second;
   }
-  return encodeByConverter(utf8);
+  return bytes;
 }
 
 std::optional<std::string> CodePage::decodeByConverter(std::string_view bytes) const {

@@ -1,8 +1,14 @@
 #pragma once
 
 // Text in a DOS or Windows code page, to and from UTF-8. Free of Qt.
+//
+// The single-byte pages Paradox tables name go through the engine's own
+// tables (CodePageTables.h): every byte decodes to a character, and
+// encode(decode(bytes)) gives the same bytes back. The multi-byte pages
+// (932, 936, 949, 950) and any other number go through ICU.
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +22,7 @@ namespace orl::pdx {
 class CodePage {
  public:
   // The code page a table's header names. Throws orl::pdx::Error when no
-  // converter for it exists.
+  // table or converter for it exists.
   explicit CodePage(int number);
   ~CodePage();
   CodePage(CodePage&&) noexcept;
@@ -25,7 +31,7 @@ class CodePage {
   int number() const { return number_; }
 
   // The text the bytes stand for, or nothing when some byte sequence is not
-  // a character of this code page.
+  // a character of this code page (only a multi-byte page has such).
   std::optional<std::string> decode(std::string_view bytes) const;
 
   // The bytes of the text in this code page, or nothing when the text is
@@ -37,24 +43,31 @@ class CodePage {
   struct Closer {
     void operator()(UConverter* converter) const;
   };
+  // A character of a single-byte page, as UTF-8.
+  struct Utf8Character {
+    std::array<char, 3> bytes;
+    std::uint8_t length;
+  };
+
+  void openConverter();
   // How many bytes from `at` on are ASCII that the code page keeps as they are.
-  std::size_t asciiRun(std::string_view text, std::size_t at) const;
+  std::size_t keptAsciiRun(std::string_view text, std::size_t at) const;
   std::optional<std::string> decodeByConverter(std::string_view bytes) const;
   std::optional<std::string> encodeByConverter(std::string_view utf8) const;
 
   int number_;
-  std::unique_ptr<UConverter, Closer> converter_;
-  // IBM's DOS tables exchange 0x1A, 0x1C and 0x7F with U+001C, U+007F and
-  // U+001A; Windows maps those bytes to themselves, and so do we.
-  bool controlsRotated_ = false;
-  // For a code page of one byte a character: what each byte decodes to
-  // (none when it decodes to nothing alone), and the characters that
-  // encode back to exactly one byte. Text they do not cover goes the
-  // converter's way, so both ways give what the converter gives.
   bool singleByte_ = false;
-  std::array<std::optional<std::string>, 256> byteText_;
+  // For a single-byte page: what each byte decodes to, the characters the
+  // bytes hold, and the ASCII bytes that stand for themselves (all but one
+  // in code page 864, whose 0x25 is the Arabic percent sign).
+  std::array<Utf8Character, 256> byteText_{};
   std::unordered_map<char32_t, char> characterByte_;
-  bool asciiKept_ = false;
+  std::array<bool, 256> keptAsIs_{};
+
+  std::unique_ptr<UConverter, Closer> converter_;
+  // IBM's DOS tables in ICU exchange 0x1A, 0x1C and 0x7F with U+001C,
+  // U+007F and U+001A; Windows maps those bytes to themselves, and so do we.
+  bool controlsRotated_ = false;
 };
 
 }  // namespace orl::pdx

@@ -90,7 +90,7 @@ FileOpError::FileOpError(FileOp op, std::string path, int errorCode, std::string
 bool FileOpError::diskFull() const { return errorCode_ == ENOSPC || errorCode_ == EDQUOT; }
 
 std::unique_ptr<OutputFile> PosixFileOps::createExclusive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) throw FileOpError(FileOp::Create, path, errno);
   return std::make_unique<PosixOutputFile>(path, fd);
 }

@@ -52,7 +52,9 @@ class OutputFile {
 class FileOps {
  public:
   virtual ~FileOps() = default;
-  // Creates a new file; fails when anything of that name exists already.
+  // Creates a new file that only its owner may read or write (a staged table
+  // takes the old one's access only once written and checked); fails when
+  // anything of that name exists already, a link included.
   virtual std::unique_ptr<OutputFile> createExclusive(const std::string& path) = 0;
   // Renames a file; fails when the new name is taken (it never replaces).
   virtual void rename(const std::string& from, const std::string& to) = 0;

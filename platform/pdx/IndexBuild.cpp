@@ -5,11 +5,11 @@
 #include "platform/pdx/Header.h"
 #include "platform/pdx/IndexFile.h"
 #include "platform/pdx/IndexFormat.h"
+#include "platform/pdx/SortOrder.h"
 #include "platform/pdx/TableData.h"
 #include "platform/pdx/ValueText.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 #include <numeric>
 
@@ -55,16 +55,22 @@ std::string fieldNames(const TableHeader& header, const std::vector<int>& fieldN
   return text;
 }
 
+KeyOrder orderOf(const TableHeader& header, const std::vector<int>& fields, const std::string& what) {
+  requireReproducible(header, fields, what);
+  return *KeyOrder::of(header, fields);
+}
+
 std::vector<std::uint32_t> keyOrder(const TableData& data, const std::string& path) {
   const std::vector<int> fields = primaryKeyFields(data.header);
-  requireReproducible(data.header, fields, path + ": the primary key cannot be re-sorted");
+  const KeyOrder byKey = orderOf(data.header, fields, path + ": the primary key cannot be re-sorted");
   std::vector<Bytes> keys;
   for (const Bytes& record : data.records) keys.push_back(keyOf(data, record, fields));
   std::vector<std::uint32_t> order(data.records.size());
   std::iota(order.begin(), order.end(), 0u);
-  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return byKey.less(keys[a], keys[b]); });
   for (std::size_t i = 1; i < order.size(); ++i) {
-    if (keys[order[i - 1]] != keys[order[i]]) continue;
+    // Values the sort order does not tell apart are one key to Paradox.
+    if (byKey.compare(keys[order[i - 1]].data(), keys[order[i]].data()) != 0) continue;
     std::vector<std::vector<Value>> rows;
     auto cursor = Table::open(path).cursor();
     std::vector<Value> row;
@@ -207,11 +213,26 @@ std::vector<int> numbersOf(const std::vector<IndexedField>& fields) {
   return numbers;
 }
 
+bool coversText(const TableHeader& header, const std::vector<int>& fieldNumbers) {
+  return std::any_of(fieldNumbers.begin(), fieldNumbers.end(), [&](int number) {
+    return header.fields[static_cast<std::size_t>(number - 1)].type == FieldType::Alpha;
+  });
+}
+
+// An index's case rule matters only for its text fields. How Paradox orders
+// text without regard to case is not known well enough to reproduce.
 void checkSecondaryRebuildable(const TableHeader& header, const SecondaryIndex& index, const std::string& path) {
-  if (!index.caseSensitive || !*index.caseSensitive)
-    throw Error(path + ": the index file does not say whether it is case-sensitive, so it is not rebuilt");
+  if (coversText(header, numbersOf(index.fields))) {
+    if (!index.caseSensitive)
+      throw Error(path + ": the index file does not say whether it is case-sensitive, so it is not rebuilt");
+    if (!*index.caseSensitive) throw Error(path + ": an index that ignores letter case is not rebuilt");
+  }
+  // Its entries hold the primary key after the indexed fields.
+  std::vector<int> entryFields = numbersOf(index.fields);
+  const std::vector<int> keyFields = primaryKeyFields(header);
+  entryFields.insert(entryFields.end(), keyFields.begin(), keyFields.end());
   if (index.descending && *index.descending) throw Error(path + ": a descending index is not rebuilt");
-  requireReproducible(header, numbersOf(index.fields), path + ": the index cannot be rebuilt");
+  requireReproducible(header, entryFields, path + ": the index cannot be rebuilt");
 }
 
 }  // namespace
@@ -282,8 +303,9 @@ std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& table
   std::vector<Bytes> keys;
   for (const Bytes& record : data.records) keys.push_back(keyOf(data, record, keyFields));
   if (data.header.keyed()) {
+    const KeyOrder byKey = orderOf(data.header, keyFields, tablePath + ": its records cannot be checked for key order");
     for (std::size_t i = 1; i < keys.size(); ++i) {
-      if (!(keys[i - 1] < keys[i]))
+      if (!byKey.less(keys[i - 1], keys[i]))
         throw Error(tablePath + ": its records are not in primary-key order (record " + std::to_string(i + 1) + ")");
     }
   }
@@ -317,9 +339,11 @@ std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& table
     }
     if (!entries.empty() && entries.front().size() != static_cast<std::size_t>(old.header.recordSize))
       throw Error(old.file.name + ": its entries do not fit the table's fields");
-    std::stable_sort(entries.begin(), entries.end(), [](const Bytes& a, const Bytes& b) {
-      return std::lexicographical_compare(a.begin(), a.end() - BlockNumberFieldSize, b.begin(), b.end() - BlockNumberFieldSize);
-    });
+    std::vector<int> entryFields = numbersOf(index.fields);
+    entryFields.insert(entryFields.end(), keyFields.begin(), keyFields.end());
+    const KeyOrder byEntry = orderOf(data.header, entryFields, old.file.name + ": the index cannot be rebuilt");
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&](const Bytes& a, const Bytes& b) { return byEntry.compare(a.data(), b.data()) < 0; });
     BlockFile sorted;
     sorted.name = old.file.name;
     sorted.header = old.file.header;

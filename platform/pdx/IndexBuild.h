@@ -11,10 +11,8 @@
 //   orl::pdx::writeInKeyOrder(files, stagedTable, relaidTable);   // keyed tables, when the key changed
 //   orl::pdx::rebuildIndexes(files, relaidTable, oldTable, outFolder, which);
 //
-// Comparison of values: the stored bytes of every field type but Alpha sort
-// as the values do in every sort order (numbers big-endian with the sign
-// flipped, blanks all zero and first), so keys without text fields are
-// always rebuilt. Text is compared as Paradox does only in the sort orders
+// Comparison of values is KeyOrder's (SortOrder.h): keys without text
+// fields are always rebuilt; text only in the sort orders
 // sortOrderReproducible() accepts; any other makes these functions refuse,
 // naming the sort order.
 //
@@ -51,8 +49,9 @@ class DuplicateKeyError : public Error {
 std::vector<std::string> indexesInvolving(const IndexDescription& indexes, const std::vector<int>& changedFields);
 
 // Throws when one of the named indexes cannot be rebuilt exactly: its sort
-// order is not reproduced for its text fields, or the file leaves its case
-// rule unknown. Reads only headers.
+// order is not reproduced for its text fields (or the primary key's, which
+// its entries hold), or it covers text and ignores case or its file leaves
+// that unknown. Reads only headers.
 void checkRebuildable(const std::string& tablePath, const std::vector<std::string>& indexFiles);
 
 // The positions (0 = the first record in the chain of blocks) of the

@@ -4,6 +4,7 @@
 #include "platform/pdx/Error.h"
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/IndexFormat.h"
+#include "platform/pdx/SortOrder.h"
 #include "platform/pdx/Indexes.h"
 #include "platform/pdx/TableData.h"
 
@@ -131,10 +132,10 @@ void checkLeaves(const std::string& treeName, const std::vector<Leaf>& leaves, c
   }
 }
 
-bool orderCheckable(const TableHeader& header, const std::vector<int>& fields) {
-  return sortOrderReproducible(header) || std::none_of(fields.begin(), fields.end(), [&](int number) {
-           return header.fields[static_cast<std::size_t>(number - 1)].type == FieldType::Alpha;
-         });
+bool coversText(const TableHeader& header, const std::vector<int>& fields) {
+  return std::any_of(fields.begin(), fields.end(), [&](int number) {
+    return header.fields[static_cast<std::size_t>(number - 1)].type == FieldType::Alpha;
+  });
 }
 
 void checkTree(const TableData& data, const std::string& path, std::size_t width, Faults& faults) {
@@ -157,9 +158,10 @@ void checkPrimary(const TableData& data, const std::string& path, Faults& faults
   std::vector<Bytes> keys;
   for (const Bytes& record : data.records) keys.push_back(keyOf(data, record, fields));
   if (!path.empty()) checkTree(data, path, keys.empty() ? 0 : keys.front().size(), faults);
-  if (!orderCheckable(data.header, fields)) return;
+  const std::optional<KeyOrder> byKey = KeyOrder::of(data.header, fields);
+  if (!byKey) return;
   for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (!(keys[i - 1] < keys[i]))
+    if (!byKey->less(keys[i - 1], keys[i]))
       faults.push_back(data.file.name + ": record " + std::to_string(i + 1) + " is not after record " + std::to_string(i) +
                        " in key order");
   }
@@ -189,7 +191,12 @@ void checkSecondary(const TableData& data, const SecondaryIndex& index, const st
   }
   const std::size_t width = static_cast<std::size_t>(sorted.header.recordSize) - BlockNumberFieldSize;
   Bytes previous;
-  const bool ordered = orderCheckable(data.header, fields) && index.caseSensitive.value_or(false);
+  // The entries are checked for order where the engine knows it: the case
+  // rule matters only for text.
+  std::vector<int> entryFields = fields;
+  entryFields.insert(entryFields.end(), keyFields.begin(), keyFields.end());
+  std::optional<KeyOrder> byEntry = KeyOrder::of(data.header, entryFields);
+  if (coversText(data.header, fields) && !index.caseSensitive.value_or(false)) byEntry.reset();
   for (int block : chain) {
     for (int i = 0; i < sorted.file.recordsIn(block); ++i) {
       const std::uint8_t* entry = sorted.file.record(block, i);
@@ -206,7 +213,7 @@ void checkSecondary(const TableData& data, const SecondaryIndex& index, const st
                            ", which the table does not have");
         expected.erase(found);
       }
-      if (ordered && !previous.empty() && !(previous < key)) faults.push_back(which + " is out of order");
+      if (byEntry && !previous.empty() && !byEntry->less(previous, key)) faults.push_back(which + " is out of order");
       previous = std::move(key);
     }
   }

@@ -6,6 +6,7 @@
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/IndexFile.h"
 #include "platform/pdx/IndexFormat.h"
+#include "platform/pdx/SortOrder.h"
 
 #include <algorithm>
 
@@ -96,13 +97,6 @@ IndexDescription describeIndexes(const std::string& tablePath) {
   return description;
 }
 
-// "ascii" orders text by its bytes in the table's code page, so the stored
-// bytes of a key compare as Paradox compares it. The international orders
-// weigh letters, accents and case apart; they are not reproduced.
-bool sortOrderReproducible(const TableHeader& header) {
-  std::string name = header.sortOrderName;
-  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return name == "ascii";
-}
+bool sortOrderReproducible(const TableHeader& header) { return TextOrder::of(header).has_value(); }
 
 }  // namespace orl::pdx

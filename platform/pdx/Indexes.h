@@ -48,8 +48,8 @@ struct IndexDescription {
 IndexDescription describeIndexes(const std::string& tablePath);
 
 // Whether the engine compares values exactly as Paradox does in the table's
-// sort order, so that it may re-sort records and rebuild index files. A sort
-// order it cannot reproduce exactly is never guessed at.
+// sort order, so that it may re-sort records and rebuild index files: see
+// TextOrder::of. A sort order it cannot reproduce exactly is never guessed at.
 bool sortOrderReproducible(const TableHeader& header);
 
 }  // namespace orl::pdx

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <span>
 
 namespace orl::pdx {
 
@@ -20,8 +22,11 @@ using namespace detail;
 namespace {
 
 constexpr std::int64_t MillisecondsPerDay = 86'400'000;
-// Day numbers count 0001-01-01 as day 1; 1970-01-01 is day 719163.
+// Day numbers count 0001-01-01 as day 1; 1970-01-01 is day 719163. Days
+// before 0001-01-01 are proleptic Gregorian with astronomical years: day 0
+// is 0000-12-31, the last day of the year before year 1.
 constexpr std::int64_t DayNumberOf1970 = 719'163;
+constexpr double MaxTimestampMilliseconds = 2'147'483'647.0 * MillisecondsPerDay;
 // The 8 bytes before a graphic's image in the memo file.
 constexpr std::uint32_t GraphicHeaderSize = 8;
 constexpr std::size_t BlobPointerSize = 10;
@@ -41,6 +46,10 @@ bool isBlobType(FieldType type) {
 
 bool allZero(const std::uint8_t* bytes, std::size_t count) {
   return std::all_of(bytes, bytes + count, [](std::uint8_t b) { return b == 0; });
+}
+
+std::int64_t floorDivide(std::int64_t number, std::int64_t divisor) {
+  return number / divisor - (number % divisor < 0 ? 1 : 0);
 }
 
 // The proleptic Gregorian date of a day number (days since 1970 shifted).
@@ -128,17 +137,40 @@ std::shared_ptr<const ByteSource> openBlobFileBeside(const std::string& tablePat
   return openFileSource(matches[0].string());
 }
 
+// Blocks that begin inside the file. The last may end past it: some programs
+// end the file after the last record of the last block.
 std::uint64_t blocksInFile(const ByteSource& source, const TableHeader& header) {
-  return (source.size() - static_cast<std::uint64_t>(header.headerSize)) / static_cast<std::uint64_t>(header.blockSize);
+  const auto blockSize = static_cast<std::uint64_t>(header.blockSize);
+  return (source.size() - static_cast<std::uint64_t>(header.headerSize) + blockSize - 1) / blockSize;
 }
 
-// Records in a data block, from its header's "bytes after the first record".
-int recordsInBlock(const TableHeader& header, const std::uint8_t* blockHead, std::string& problem) {
+std::uint64_t blockOffset(const TableHeader& header, std::uint64_t block) {
+  return static_cast<std::uint64_t>(header.headerSize) + (block - 1) * static_cast<std::uint64_t>(header.blockSize);
+}
+
+// The bytes of a block (counted from 1, at most blocksInFile) that the file holds.
+std::size_t bytesOfBlockInFile(const ByteSource& source, const TableHeader& header, std::uint64_t block) {
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(header.blockSize), source.size() - blockOffset(header, block)));
+}
+
+// Records in a data block, from its header's "bytes after the first record";
+// `present` is how many of the block's bytes the file holds.
+int recordsInBlock(const TableHeader& header, const std::uint8_t* blockHead, std::size_t present,
+                   std::string& problem) {
+  if (present < DataBlockHeaderSize) {
+    problem = "is cut short by the end of the file (it is truncated or damaged)";
+    return -1;
+  }
   const auto lastRecordAt = static_cast<std::int16_t>(little16(blockHead + 4));
   if (lastRecordAt < 0) return 0;
   if (lastRecordAt % header.recordSize != 0 ||
       lastRecordAt + header.recordSize > header.blockSize - DataBlockHeaderSize) {
     problem = "has an impossible record count";
+    return -1;
+  }
+  if (static_cast<std::size_t>(DataBlockHeaderSize + lastRecordAt + header.recordSize) > present) {
+    problem = "is cut short by the end of the file before its last record (it is truncated or damaged)";
     return -1;
   }
   return lastRecordAt / header.recordSize + 1;
@@ -158,9 +190,11 @@ void checkBlockChain(const ByteSource& source, const TableHeader& header) {
     }
     if (visited[block]) throw Error(source.name() + ": the chain of data blocks loops back to block " + std::to_string(block));
     visited[block] = true;
-    source.read(static_cast<std::uint64_t>(header.headerSize) + (block - 1) * static_cast<std::uint64_t>(header.blockSize), head);
+    const std::size_t present = bytesOfBlockInFile(source, header, block);
+    std::fill(head.begin(), head.end(), std::uint8_t{0});
+    source.read(blockOffset(header, block), std::span(head).first(std::min(present, head.size())));
     std::string problem;
-    const int count = recordsInBlock(header, head.data(), problem);
+    const int count = recordsInBlock(header, head.data(), present, problem);
     if (count < 0) throw Error(source.name() + ": data block " + std::to_string(block) + " " + problem);
     records += static_cast<std::uint64_t>(count);
     block = little16(head.data());
@@ -236,12 +270,13 @@ bool Cursor::loadNextBlock() {
   }
   const std::uint64_t available = blocksInFile(source, header);
   if (nextBlock_ > available || ++blocksRead_ > available) fail("the chain of data blocks is damaged");
-  blockOffset_ = static_cast<std::uint64_t>(header.headerSize) +
-                 (nextBlock_ - 1) * static_cast<std::uint64_t>(header.blockSize);
-  source.read(blockOffset_, block_);
+  const std::size_t present = bytesOfBlockInFile(source, header, nextBlock_);
+  std::fill(block_.begin() + static_cast<std::ptrdiff_t>(present), block_.end(), std::uint8_t{0});
+  source.read(blockOffset(header, nextBlock_), std::span(block_).first(present));
   std::string problem;
-  const int count = recordsInBlock(header, block_.data(), problem);
+  const int count = recordsInBlock(header, block_.data(), present, problem);
   if (count < 0) fail("data block " + std::to_string(nextBlock_) + " " + problem);
+  currentBlock_ = nextBlock_;
   nextBlock_ = little16(block_.data());
   recordsInBlock_ = count;
   recordInBlock_ = 0;
@@ -253,17 +288,31 @@ bool Cursor::next(std::vector<Value>& row) {
     if (!loadNextBlock()) return false;
   }
   if (recordsRead_ >= table_.header().recordCount) fail("the data blocks hold more records than the header counts");
-  const std::size_t inBlock = DataBlockHeaderSize + static_cast<std::size_t>(recordInBlock_) *
-                                                         static_cast<std::size_t>(table_.header().recordSize);
-  const std::uint8_t* record = block_.data() + inBlock;
-  record_ = record;
-  recordOffset_ = blockOffset_ + inBlock;
+  const std::uint8_t* record = block_.data() + DataBlockHeaderSize +
+                               static_cast<std::size_t>(recordInBlock_) * static_cast<std::size_t>(table_.header().recordSize);
   const auto& fields = table_.fields();
   row.resize(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);
   ++recordInBlock_;
   ++recordsRead_;
   return true;
+}
+
+std::span<const std::uint8_t> Cursor::recordBytes() const {
+  assert(recordInBlock_ > 0 && "only after next() gave a record");
+  const auto size = static_cast<std::size_t>(table_.header().recordSize);
+  return std::span(block_).subspan(DataBlockHeaderSize + static_cast<std::size_t>(recordInBlock_ - 1) * size, size);
+}
+
+std::span<const std::uint8_t> Cursor::fieldBytes(std::size_t index) const {
+  const std::size_t end = index + 1 < fieldOffsets_.size() ? fieldOffsets_[index + 1]
+                                                           : static_cast<std::size_t>(table_.header().recordSize);
+  return recordBytes().subspan(fieldOffsets_[index], end - fieldOffsets_[index]);
+}
+
+std::uint64_t Cursor::recordOffset() const {
+  return blockOffset(table_.header(), currentBlock_) + DataBlockHeaderSize +
+         static_cast<std::uint64_t>(recordInBlock_ - 1) * static_cast<std::uint64_t>(table_.header().recordSize);
 }
 
 std::string Cursor::decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
@@ -311,13 +360,15 @@ Value Cursor::decodeField(std::size_t index, const std::uint8_t* bytes) {
     case FieldType::Timestamp: {
       const auto value = storedDouble(bytes);
       if (!value) return Null{};
-      // Milliseconds since the start of day number 0; beyond year 9999 is not a time stamp.
-      if (!std::isfinite(*value) || *value < 0 || *value > 3.2e14) {
+      // Milliseconds since the start of day number 0, negative before it;
+      // the days a date field can name are the days a time stamp can name.
+      if (!std::isfinite(*value) || std::fabs(*value) > MaxTimestampMilliseconds) {
         fail("field \"" + field.name + "\" holds an impossible time stamp");
       }
       const auto milliseconds = static_cast<std::int64_t>(std::llround(*value));
-      return Timestamp{dateOfDayNumber(milliseconds / MillisecondsPerDay),
-                       TimeOfDay{static_cast<std::int32_t>(milliseconds % MillisecondsPerDay)}};
+      const std::int64_t day = floorDivide(milliseconds, MillisecondsPerDay);
+      return Timestamp{dateOfDayNumber(day),
+                       TimeOfDay{static_cast<std::int32_t>(milliseconds - day * MillisecondsPerDay)}};
     }
     case FieldType::Logical:
       if (bytes[0] == 0) return Null{};

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,10 +91,12 @@ class Cursor {
   // true, or returns false after the last record.
   bool next(std::vector<Value>& row);
 
-  // The record next() returned last: where it lies in the table file, and
-  // its bytes as stored (valid until the next call of next()).
-  std::uint64_t recordOffset() const { return recordOffset_; }
-  const std::uint8_t* recordBytes() const { return record_; }
+  // The stored bytes of the record `next` gave last, and where in the table
+  // file they lie (for tools that compare tables byte for byte).
+  std::span<const std::uint8_t> recordBytes() const;
+  std::uint64_t recordOffset() const;
+  // The stored bytes of one field of that record.
+  std::span<const std::uint8_t> fieldBytes(std::size_t index) const;
 
  private:
   explicit Cursor(const Table& table);
@@ -107,13 +110,11 @@ class Cursor {
   std::vector<std::uint8_t> block_;
   std::vector<std::size_t> fieldOffsets_;
   std::uint32_t nextBlock_ = 0;
+  std::uint32_t currentBlock_ = 0;
   std::uint64_t blocksRead_ = 0;
   int recordsInBlock_ = 0;
   int recordInBlock_ = 0;
   std::uint64_t recordsRead_ = 0;
-  std::uint64_t blockOffset_ = 0;
-  std::uint64_t recordOffset_ = 0;
-  const std::uint8_t* record_ = nullptr;
   friend class Table;
 };
 

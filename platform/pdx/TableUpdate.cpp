@@ -157,7 +157,7 @@ class TableUpdate::Writing {
 
   void apply(std::size_t field, const Value& value, const Value& before, const Cursor& cursor) {
     const Field& definition = header_.fields[field];
-    const std::uint8_t* old = cursor.recordBytes() + offsets_[field];
+    const std::uint8_t* old = cursor.recordBytes().data() + offsets_[field];
     const auto width = static_cast<std::size_t>(storedWidth(definition));
     std::vector<std::uint8_t> bytes(old, old + width);
     if (definition.type == FieldType::Memo) {
@@ -197,7 +197,7 @@ class TableUpdate::Writing {
  private:
   [[noreturn]] void fail(std::size_t field, const Value& value, const std::string& why) const {
     throw Error("Field \"" + header_.fields[field].name + "\" of \"" + update_.tablePath_ + "\": the value " +
-                describe(value) + " cannot be written into the table: " + why);
+                describe(value) + " cannot be written into the table: " + why + "; the table is left as it was");
   }
 
   // The value's text in the table's code page; a letter the code page
@@ -286,7 +286,8 @@ class TableUpdate::Writing {
     const std::uint64_t blockAt = headerSize + (at - headerSize) / blockSize * blockSize;
     if (block_.empty() || blockAt != blockAt_) {
       writeBlockOut();
-      block_.resize(static_cast<std::size_t>(blockSize));
+      // A file may end inside its last block, after its last record: it stays as long as it was.
+      block_.resize(static_cast<std::size_t>(std::min(blockSize, oldTable_->size() - blockAt)));
       oldTable_->read(blockAt, block_);
       blockAt_ = blockAt;
     }
@@ -366,6 +367,7 @@ void TableUpdate::writeStaged(const ChangeSource& changes, const Progress& progr
       if (record[f]) writing.apply(f, *record[f], before[f], cursor);
     if (++done % ProgressEvery == 0 && progress) progress(done);
   }
+  if (progress) progress(done);
   before.clear();
   if (changes(before, record))
     throw Error("There are more new values for \"" + tablePath_ + "\" than its " + std::to_string(done) +
@@ -417,9 +419,10 @@ void TableUpdate::followIndexes() {
     refuseDuplicateKeys();
     putInKeyOrder();
   }
-  rebuildIndexes(
-      files_, stagedTable_, tablePath_, [&](const std::string& name) { return replacement_->stagedPath(name); },
-      rebuilt);
+  if (!rebuilt.empty())
+    rebuildIndexes(
+        files_, stagedTable_, tablePath_, [&](const std::string& name) { return replacement_->stagedPath(name); },
+        rebuilt);
   std::sort(droppedIndexes_.begin(), droppedIndexes_.end());
 }
 
@@ -441,7 +444,7 @@ void TableUpdate::refuseDuplicateKeys() const {
   std::unordered_map<std::string, std::string> oldKeyOf;  // the new key's bytes, to the old key's text
   std::vector<Value> before, after;
   while (oldRows.next(before) && newRows.next(after)) {
-    const auto* bytes = reinterpret_cast<const char*>(newRows.recordBytes());
+    const auto* bytes = reinterpret_cast<const char*>(newRows.recordBytes().data());
     const std::string oldKey = keyText(before);
     const auto [found, fresh] = oldKeyOf.emplace(std::string(bytes, keyWidth), oldKey);
     if (fresh) continue;
@@ -529,10 +532,13 @@ void TableUpdate::verifyInPlace(std::optional<std::size_t> field, const ChangeCh
   for (std::uint64_t record = 1;; ++record) {
     const bool hasOld = oldRows.next(before);
     const bool hasNew = newRows.next(after);
-    if (!hasOld && !hasNew) return;
+    if (!hasOld && !hasNew) {
+      if (progress) progress(record - 1);
+      return;
+    }
     if (hasOld != hasNew || oldRows.recordOffset() != newRows.recordOffset())
       throw fail("the records are not where they were from row " + std::to_string(record) + " on");
-    if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes(), before, newRows.recordBytes(), after,
+    if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes().data(), before, newRows.recordBytes().data(), after,
                                        field, check))
       throw fail("in row " + std::to_string(record) + ", field \"" + header_.fields[*f].name + "\" holds " +
                  describe(after[*f]) + " where it held " + describe(before[*f]));
@@ -565,16 +571,16 @@ void TableUpdate::verifyReordered(std::optional<std::size_t> field, const Change
   Cursor oldRows = old.cursor();
   std::vector<Value> row;
   while (oldRows.next(row))
-    unmatched.emplace(unchangedBytes(oldRows.recordBytes()),
-                      OldRecord{std::string(reinterpret_cast<const char*>(oldRows.recordBytes()), recordSize), row});
+    unmatched.emplace(unchangedBytes(oldRows.recordBytes().data()),
+                      OldRecord{std::string(reinterpret_cast<const char*>(oldRows.recordBytes().data()), recordSize), row});
 
   const Table fresh = Table::open(openFileSource(stagedTable_), stagedBlobSource());
   Cursor newRows = fresh.cursor();
   for (std::uint64_t record = 1; newRows.next(row); ++record) {
-    const auto [first, last] = unmatched.equal_range(unchangedBytes(newRows.recordBytes()));
+    const auto [first, last] = unmatched.equal_range(unchangedBytes(newRows.recordBytes().data()));
     const auto match = std::find_if(first, last, [&](const auto& candidate) {
       const auto* oldBytes = reinterpret_cast<const std::uint8_t*>(candidate.second.bytes.data());
-      return !firstDifference(header_, offsets, oldBytes, candidate.second.values, newRows.recordBytes(), row, field,
+      return !firstDifference(header_, offsets, oldBytes, candidate.second.values, newRows.recordBytes().data(), row, field,
                               check);
     });
     if (match == last)

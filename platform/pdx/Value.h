@@ -37,6 +37,8 @@ struct Field {
   int size;  // the header's size byte: alpha width, memo bytes kept in the record, BCD digits after the point
 };
 
+// A day of the proleptic Gregorian calendar. Years are astronomical: year 0
+// is the year before year 1 (a Paradox date can lie before year 1).
 struct Date {
   int year;
   int month;

@@ -31,4 +31,6 @@ void DropDown::setListIndex(int index) {
 
 QString DropDown::text() const { return widget_->currentIndex() < 0 ? QString() : widget_->currentText(); }
 
+void DropDown::setEnabled(bool enabled) { widget_->setEnabled(enabled); }
+
 }  // namespace orl::ui

@@ -24,6 +24,8 @@ class DropDown final : public QObject, public Control {
   void setListIndex(int index);
   // The chosen entry's text; empty while none is chosen.
   QString text() const;
+  // A disabled drop-down takes no choice and shows that it does not.
+  void setEnabled(bool enabled);
 
  private:
   QComboBox* widget_;

@@ -25,12 +25,7 @@ class ListView::Widget final : public QTreeWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (held && watched == viewport() &&
-        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
-      emit owner_.inputRefused();
-      return true;
-    }
-    if (held && watched == viewport() && event->type() == QEvent::MouseButtonRelease) return true;
+    if (held && watched == viewport() && mayChangeSelection(*event)) return true;
     return QTreeWidget::eventFilter(watched, event);
   }
 
@@ -40,16 +35,28 @@ class ListView::Widget final : public QTreeWidget {
   }
 
   void keyPressEvent(QKeyEvent* event) override {
-    if (held) {
-      emit owner_.inputRefused();
-      return;
-    }
+    if (held) return;
     QTreeWidgetItem* before = currentItem();
     QTreeWidget::keyPressEvent(event);
     if (currentItem() != before) emit owner_.clicked();
   }
 
  private:
+  static bool mayChangeSelection(const QEvent& event) {
+    switch (event.type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseButtonRelease:
+        return true;
+      case QEvent::MouseMove:
+        // A move with a button down drags the selection along; a plain move
+        // still reaches the hover rule.
+        return static_cast<const QMouseEvent&>(event).buttons() != Qt::NoButton;
+      default:
+        return false;
+    }
+  }
+
   ListView& owner_;
 };
 
@@ -123,6 +130,11 @@ QString ListView::selectedItemText() const {
   if (item == nullptr)
     throw Error(ErrorNumber::ObjectNotSet, QStringLiteral("No entry of the list is selected"));
   return item->text(0);
+}
+
+bool ListView::showsSelectedItem() const {
+  const QTreeWidgetItem* item = widget_->currentItem();
+  return item != nullptr && item->isSelected();
 }
 
 QString ListView::selectedItemFolder() const {

@@ -43,18 +43,21 @@ class ListView final : public QObject, public Control, public ListItems {
   void setSelected(int position, bool selected);
 
   // While held, the list takes no click or key that would change its
-  // selection or its selected item; each one refused is signalled.
+  // selection or its selected item; it can still be scrolled.
   void setInputHeld(bool held);
 
   // Raise error 91 when the list has no selected item.
   QString selectedItemText() const;
   QString selectedItemFolder() const;
+  // Whether the list has a selected item and shows it highlighted: a click
+  // in the empty space below the entries, or unselecting every entry,
+  // leaves a selected item that is not shown as chosen.
+  bool showsSelectedItem() const;
 
  signals:
   // A click on the list, or a key that moved its selected item.
   void clicked();
   void mouseMoved();
-  void inputRefused();
 
  private:
   class Widget;

@@ -17,4 +17,6 @@ PushButton::PushButton(QWidget& container, const QString& name, const QString& c
   new HoverWatch(*widget_, [this] { emit mouseMoved(); });
 }
 
+void PushButton::setEnabled(bool enabled) { widget_->setEnabled(enabled); }
+
 }  // namespace orl::ui

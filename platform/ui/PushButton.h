@@ -22,6 +22,9 @@ class PushButton final : public QObject, public Control {
 
   ControlKind kind() const override { return ControlKind::PushButton; }
 
+  // A disabled button takes no click and shows that it does not.
+  void setEnabled(bool enabled);
+
  signals:
   void clicked();
   void mouseMoved();

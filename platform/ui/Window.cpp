@@ -64,13 +64,19 @@ void Window::showModeless() {
     loading_ = false;
     // A load step that moved on to another window leaves this one hidden.
     if (hiddenWhileLoading_) return;
-    centreOnScreen();
+    if (!isVisible()) centreOnScreen();
   } else if (isHidden()) {
     showingAgain();
   }
   show();
   raise();
   activateWindow();
+}
+
+void Window::showWhileLoading() {
+  centreOnScreen();
+  show();
+  raise();
 }
 
 void Window::hideWindow() {

@@ -60,6 +60,8 @@ class Window : public QWidget {
 
   // The window's load step; runs once, before the window is first shown.
   virtual void load() = 0;
+  // Shows the window before its load step ends, so that a long load is seen at work.
+  void showWhileLoading();
   // The window, already loaded, is about to be shown again.
   virtual void showingAgain() {}
   // Asked when the user closes the window; false keeps it open.

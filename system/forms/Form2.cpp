@@ -80,7 +80,6 @@ Form2::Form2(const Services& services, Form1& setupWindow)
   for (ui::ListView* list : {&listView1_, &listView2_, &listView3_}) {
     list->setToolTipText(ListToolTip);
     connect(list, &ui::ListView::mouseMoved, this, [this] { hover(ui::PointerStyle::Default); });
-    connect(list, &ui::ListView::inputRefused, this, &Form2::refuseDuringRun);
   }
   connect(&listView1_, &ui::ListView::clicked, this, &Form2::Listview1_Click);
   connect(&listView2_, &ui::ListView::clicked, this, &Form2::Listview2_Click);
@@ -103,11 +102,9 @@ void Form2::load() {
   if (report.test(106, [&] { return Main::PathExists(pointerFile); }))
     report.step(108, [&] { setMouseIcon(ui::LoadPointerFile(pointerFile)); });
   report.step(110, [&] { setCaption(Main::ProductTitle); });
-  report.step(112, [&] {
-    listedFolderText_ = setupWindow_.folderText();
-    Paradox::ListParadoxTables(listView1_, listedFolderText_, services_.fileSystem, services_.pump,
-                               services_.boxes);
-  });
+  // A large folder takes a while to walk: the window shows meanwhile, busy.
+  showWhileLoading();
+  report.step(112, [&] { listTables(); });
   report.step(114, [&] { Listview1_Click(); });
   report.step(116, [&] { combo1_.addItem(QStringLiteral("UPPER CASE")); });
   report.step(118, [&] { combo1_.addItem(QStringLiteral("lower case")); });
@@ -128,12 +125,21 @@ void Form2::showingAgain() {
   if (setupWindow_.folderText() == listedFolderText_) return;
   ErrorReport report(QStringLiteral("Brennick"), QStringLiteral("Form2"), QStringLiteral("Form_Activate"),
                      services_.boxes);
-  report.step(100, [&] {
-    listedFolderText_ = setupWindow_.folderText();
-    Paradox::ListParadoxTables(listView1_, listedFolderText_, services_.fileSystem, services_.pump,
-                               services_.boxes);
-  });
+  report.step(100, [&] { listTables(); });
   report.step(102, [&] { Listview1_Click(); });
+}
+
+void Form2::listTables() {
+  const int listing = ++listings_;
+  listedFolderText_ = setupWindow_.folderText();
+  setMousePointer(ui::PointerStyle::Hourglass);
+  // Also when the walk fails, the pointer is not left busy.
+  struct PointerBack {
+    ~PointerBack() { window.setMousePointer(ui::PointerStyle::Default); }
+    Form2& window;
+  } pointerBack{*this};
+  Paradox::ListParadoxTables(listView1_, listedFolderText_, services_.fileSystem, services_.pump, services_.boxes,
+                             [this, listing] { return listing == listings_; });
 }
 
 QString Form2::selectedTableFolder() const {
@@ -205,33 +211,35 @@ void Form2::Listview2_Click() {
 }
 
 void Form2::PushButton1_Click() {
-  if (runInProgress_) {
-    refuseDuringRun();
-    return;
-  }
-  // While the run goes on, the window's events still run: the table and
-  // field lists are held, and a second start, going back or closing is refused.
+  // The button takes no click during a run; a call from elsewhere is ignored as well.
+  if (runInProgress_) return;
   struct RunInProgress {
-    explicit RunInProgress(Form2& window) : window_(window) { hold(true); }
-    ~RunInProgress() { hold(false); }
-    void hold(bool held) {
-      window_.runInProgress_ = held;
-      window_.listView1_.setInputHeld(held);
-      window_.listView2_.setInputHeld(held);
-    }
+    explicit RunInProgress(Form2& window) : window_(window) { window_.holdForRun(true); }
+    ~RunInProgress() { window_.holdForRun(false); }
     Form2& window_;
   } inProgress(*this);
   Run::RunServices run{services_.boxes, services_.pump, services_.clock, services_.programFolder};
   Run::PushButton1_Click(runView_, run);
 }
 
+void Form2::holdForRun(bool held) {
+  runInProgress_ = held;
+  listView1_.setInputHeld(held);
+  listView2_.setInputHeld(held);
+  combo1_.setEnabled(!held);
+  for (ui::PushButton* button : {&pushButton1_, &pushButton2_, &pushButton3_, &pushButton5_})
+    button->setEnabled(!held);
+}
+
+bool Form2::RunView::tableShownSelected() const { return window_.listView1_.showsSelectedItem(); }
+
+bool Form2::RunView::fieldShownSelected() const { return window_.listView2_.showsSelectedItem(); }
+
 QString Form2::RunView::selectedTable() const { return window_.listView1_.selectedItemText(); }
 
 QString Form2::RunView::selectedTableFolder() const { return window_.listView1_.selectedItemFolder(); }
 
 QString Form2::RunView::selectedField() const { return window_.listView2_.selectedItemText(); }
-
-int Form2::RunView::fieldCount() const { return window_.listView2_.count(); }
 
 QString Form2::RunView::caseChoice() const { return window_.combo1_.text(); }
 
@@ -261,10 +269,7 @@ void Form2::PushButton3_Click() {
 
 void Form2::PushButton5_Click() {
   // Going back would let the folder change, or the program end, in the middle of a run.
-  if (runInProgress_) {
-    refuseDuringRun();
-    return;
-  }
+  if (runInProgress_) return;
   ErrorReport report(QStringLiteral("Brennick"), QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"),
                      services_.boxes);
   report.step(100, [&] { setupWindow_.showModeless(); });
@@ -273,13 +278,12 @@ void Form2::PushButton5_Click() {
 
 bool Form2::mayUnload() {
   if (!runInProgress_) return true;
-  refuseDuringRun();
+  // The run goes on while the notice is shown.
+  services_.boxes.notify(WaitForRun);
   return false;
 }
 
 void Form2::unload() { services_.lifetime.endProgram(); }
-
-void Form2::refuseDuringRun() { services_.boxes.inform(WaitForRun); }
 
 void Form2::hover(int style) {
   if (mousePointer() != ui::PointerStyle::Hourglass) setMousePointer(style);

@@ -50,10 +50,11 @@ class Form2 final : public ui::Window {
   class RunView final : public Run::RunWindow {
    public:
     explicit RunView(Form2& window) : window_(window) {}
+    bool tableShownSelected() const override;
+    bool fieldShownSelected() const override;
     QString selectedTable() const override;
     QString selectedTableFolder() const override;
     QString selectedField() const override;
-    int fieldCount() const override;
     QString caseChoice() const override;
     ui::ListItems& preview() override;
     void setProgressValue(double percent) override;
@@ -65,8 +66,10 @@ class Form2 final : public ui::Window {
   };
 
   void hover(int style);
-  // Tells the user why the window can't do what was asked while a run goes on.
-  void refuseDuringRun();
+  // Lists the tables of the folder the setup window names.
+  void listTables();
+  // While a run goes on, nothing that would look like a change of it takes input.
+  void holdForRun(bool held);
   // The folder of the selected table; the folder box's when no table is selected.
   QString selectedTableFolder() const;
 
@@ -74,6 +77,9 @@ class Form2 final : public ui::Window {
   Form1& setupWindow_;
   // The folder text the table list was last built from.
   QString listedFolderText_;
+  // Counts the listings begun: a listing that a later one overtook while it
+  // walked the folders leaves the list to the later one.
+  int listings_ = 0;
   bool runInProgress_ = false;
   RunView runView_{*this};
   ui::PushButton& pushButton1_;

@@ -1,5 +1,7 @@
 #include "system/main/Main.h"
 
+#include "platform/ui/ApplicationTitle.h"
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStorageInfo>
@@ -55,7 +57,7 @@ QString ApplicationTitleFor(const QString& productTitle) {
   return title;
 }
 
-void SetApplicationTitle() { QGuiApplication::setApplicationDisplayName(ApplicationTitleFor(ProductTitle)); }
+void SetApplicationTitle() { ui::SetApplicationTitle(ApplicationTitleFor(ProductTitle)); }
 
 QString ProgramDriveRoot(const QString& programFolder) {
   QString root = QStorageInfo(programFolder).rootPath();

@@ -26,16 +26,32 @@ void RequireQuotableName(const QString& name, const QString& what) {
   }
 }
 
+namespace {
+
+// The scratch database tells table names apart with letter case aside for
+// ASCII letters only: "STRASSE" and "STRAßE" are two tables there.
+bool SameScratchName(const QString& one, const QString& other) {
+  if (one.size() != other.size()) return false;
+  for (qsizetype k = 0; k < one.size(); ++k) {
+    const char16_t a = one[k].unicode();
+    const char16_t b = other[k].unicode();
+    const auto folded = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; };
+    if (folded(a) != folded(b)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ScratchTableExists(const QString& table, const DataAccess& access) {
   ado::RecordSet schema;
   ado::Connection connection(access.seams);
   connection.open(ScratchConnectionString(access.programFolder));
   schema.openSchema(connection, ado::adSchemaTables);
   bool found = false;
-  const QString wanted = table.toUpper();
   while (!schema.eof()) {
     if (schema.value(QStringLiteral("TABLE_TYPE")).toText() == QLatin1String("TABLE") &&
-        schema.value(QStringLiteral("TABLE_NAME")).toText().toUpper() == wanted) {
+        SameScratchName(schema.value(QStringLiteral("TABLE_NAME")).toText(), table)) {
       found = true;
       break;
     }

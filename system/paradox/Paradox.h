@@ -2,6 +2,7 @@
 
 #include "platform/ado/Connection.h"
 #include "platform/ado/ParadoxExport.h"
+#include "platform/common/Progress.h"
 #include "platform/ui/EventPump.h"
 #include "platform/ui/MessageBoxes.h"
 
@@ -60,9 +61,10 @@ QString AdoTypeName(std::int16_t type);
 QString ScratchColumnPiece(const QString& lowerTypeName);
 
 // Copies the Paradox table into the scratch table of the same name, all
-// columns and rows. On failure the partial scratch table is dropped again
-// and the error goes on to the caller.
-void StageTable(const QString& table, const DataAccess& access);
+// columns and rows, telling the progress (when given) the share of rows
+// copied. On failure the partial scratch table is dropped again and the
+// error goes on to the caller.
+void StageTable(const QString& table, const DataAccess& access, Progress* progress = nullptr);
 
 // What a run did to one field, so that the write-back can check every row
 // of the new table against the old one before the new one takes its place.
@@ -93,8 +95,9 @@ std::optional<ado::IndexLoss> AskAboutIndexes(const QString& table, const QStrin
 // table's place. On any failure before that the Paradox table is as it was
 // and the scratch table is kept. Without a change every field must be
 // identical. `replaced`, when given, tells whether the table was replaced,
-// since a failure may still follow (the scratch table's removal).
+// since a failure may still follow (the scratch table's removal). `progress`
+// hears how far the writing and the check have come.
 void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change = nullptr,
-                    bool* replaced = nullptr);
+                    bool* replaced = nullptr, Progress* progress = nullptr);
 
 }  // namespace orl::Paradox

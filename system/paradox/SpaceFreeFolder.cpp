@@ -44,7 +44,9 @@ void OfferSpaceFreeFolder(bool sample, ui::TextBox& folderBox, const QString& pr
   if (!boxes.askYesNo(question)) return;
   if (liesWithin(target, source))
     throw Error(ErrorNumber::PermissionDenied,
-                QStringLiteral("Permission denied: %1 lies inside %2 and can't take a copy of it").arg(target, source));
+                QStringLiteral("Permission denied: %1 lies inside %2 and can't take a copy of it. Answer No, or move "
+                               "the tables to a folder without spaces.")
+                    .arg(target, source));
   if (!fileSystem.folderExists(target)) fileSystem.createFolder(target);
   if (fileSystem.folderExists(target)) {
     fileSystem.copyFolder(source, target, true);

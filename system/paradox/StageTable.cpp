@@ -44,7 +44,7 @@ void appendValue(QString& statement, const ado::Value& value) {
 
 }  // namespace
 
-void StageTable(const QString& table, const DataAccess& access) {
+void StageTable(const QString& table, const DataAccess& access, Progress* progress) {
   RequireQuotableName(table, QStringLiteral("table"));
   ado::Connection scratch(access.seams);
   ado::Connection paradox(access.seams);
@@ -94,11 +94,15 @@ void StageTable(const QString& table, const DataAccess& access) {
       longestStatement = std::max(longestStatement, statement.size());
       scratch.execute(statement);
       records.moveNext();
+      if (progress) progress->reached((r + 1.0) / rowCount);
     }
     // A table holding more rows than its count says would otherwise lose the rest.
     if (!records.eof())
       throw Error::provider(
-          QStringLiteral("The table '%1' holds more rows than its header counts (%2).").arg(table).arg(rowCount));
+          QStringLiteral("The table '%1' holds more rows than its header counts (%2): its file is damaged. Nothing "
+                         "was changed; repair the table in Paradox first.")
+              .arg(table)
+              .arg(rowCount));
   } catch (...) {
     // A partial scratch table must never be written back.
     if (defined) {
@@ -114,6 +118,7 @@ void StageTable(const QString& table, const DataAccess& access) {
   records.close();
   scratch.close();
   paradox.close();
+  if (progress) progress->reached(1.0);
 }
 
 }  // namespace orl::Paradox

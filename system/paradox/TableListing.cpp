@@ -16,11 +16,13 @@ const QString TablePattern = QStringLiteral("*.db");
 }  // namespace
 
 void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileSystem& fileSystem,
-                       ui::EventPump& pump, ui::MessageBoxes& boxes) {
+                       ui::EventPump& pump, ui::MessageBoxes& boxes, const std::function<bool()>& stillWanted) {
   list.clear();
   if (folderText.isEmpty()) return;
   QStringList folders{folderText + QLatin1Char('/')};
   AddFolder::GetSubDirectories2016(folders, true, fileSystem, pump, boxes);
+  // Listing the files runs no window events, so nothing overtakes it after this.
+  if (!stillWanted()) return;
   for (const QString& listed : folders) {
     const QString folder = listed.chopped(1);
     for (const QString& table : TableNamesInFolder(folder, fileSystem)) list.add(table, folder);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace orl::fso {
 class FileSystem;
 }
@@ -20,9 +22,12 @@ namespace orl::Paradox {
 // ".DB" removed (names beginning with "~" are left out); each entry keeps
 // the folder its file lies in, so same-named tables of different folders
 // stay apart. An empty folder text leaves the list empty. A failure ends the
-// listing with the entries found so far left in the list.
+// listing with the entries found so far left in the list. The walk lets
+// window events run, so another listing may begin meanwhile: once
+// `stillWanted` says no, this one leaves the list to it.
 void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileSystem& fileSystem,
-                       ui::EventPump& pump, ui::MessageBoxes& boxes);
+                       ui::EventPump& pump, ui::MessageBoxes& boxes,
+                       const std::function<bool()>& stillWanted = [] { return true; });
 
 // The tables of one folder, named and chosen as the list above shows them,
 // in the file system's order. Leftovers of an interrupted replacement are

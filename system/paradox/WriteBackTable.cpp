@@ -187,7 +187,7 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
 // every field but the changed one byte for byte, the changed one as the run
 // meant it.
 void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, const FieldChange* change,
-                       ui::EventPump& pump) {
+                       const pdx::Progress& progress) {
   const pdx::TableHeader& header = update.header();
   std::optional<std::size_t> changed;
   for (std::size_t f = 0; change && f < header.fields.size(); ++f)
@@ -203,7 +203,7 @@ void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, con
                              *change, *expected, &codePage);
   };
   try {
-    update.verify(changed, asExpected, [&](std::uint64_t) { pump.pumpOnce(); });
+    update.verify(changed, asExpected, progress);
   } catch (const pdx::Error& error) {
     throw notReplaced(table, QString::fromStdString(error.what()));
   }
@@ -211,7 +211,8 @@ void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, con
 
 }  // namespace
 
-void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change, bool* replaced) {
+void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change, bool* replaced,
+                    Progress* progress) {
   RequireQuotableName(table, QStringLiteral("table"));
   ado::Connection scratch(access.seams);
   ado::Connection paradox(access.seams);
@@ -240,6 +241,14 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
   if (!records.eof()) rowCount = records.recordCount();
   if (records.state() != ado::adStateClosed) records.close();
 
+  // Writing the new table is the first half of the work, checking it the second.
+  const auto recordsDone = [&](double from) {
+    return [&access, progress, from, rowCount](std::uint64_t done) {
+      access.pump.pumpOnce();
+      if (progress && rowCount > 0) progress->reached(from + 0.5 * static_cast<double>(done) / rowCount);
+    };
+  };
+  scratchDatabase.reportExportProgress(recordsDone(0.0));
   const QString target = Main::CollapseBackslashes(access.folder.folderText() + QLatin1Char('/'));
   scratch.execute(QStringLiteral("select top ") + QString::number(rowCount) +
                   QStringLiteral(" * into [Paradox 5.x;Database=") + target + QStringLiteral("].[") + table +
@@ -248,7 +257,7 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
   const ado::StagedExport* staged = scratchDatabase.stagedExport();
   if (!staged) throw Error::provider(QStringLiteral("The export wrote no table for '%1'.").arg(table));
   if (staged->update)
-    CheckUpdatedTable(table, *staged->update, change, access.pump);
+    CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
   else
     CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
   scratchDatabase.commitExport();

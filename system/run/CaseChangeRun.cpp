@@ -35,6 +35,16 @@ const std::array<KindSteps, 4> Kinds = {{
 
 QString doubledQuotes(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
 
+// The whole run's progress, shown on the window's bar in percent.
+class BarProgress final : public Progress {
+ public:
+  explicit BarProgress(RunWindow& window) : window_(window) {}
+  void reached(double fraction) override { window_.setProgressValue(fraction * 100.0); }
+
+ private:
+  RunWindow& window_;
+};
+
 }  // namespace
 
 bool PushButton1_Click(RunWindow& window, RunServices& services) {
@@ -46,12 +56,32 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   report.step(100, [&] { connection.emplace(services.seams); });
   report.step(102, [&] { cursor.emplace(); });
 
-  if (!report.test(104, [&] { return window.fieldCount() != 0; })) {
-    report.step(208, [&] { services.boxes.inform(QStringLiteral("Please select a field.")); });
+  // Only a table and a field the window shows as chosen are ever changed.
+  bool tableChosen = false;
+  if (!report.test(104, [&] {
+        tableChosen = window.tableShownSelected();
+        return tableChosen && window.fieldShownSelected();
+      })) {
+    report.step(208, [&] {
+      services.boxes.inform(tableChosen ? QStringLiteral("Please select a field.")
+                                        : QStringLiteral("Please select a table."));
+    });
     return false;
   }
 
-  report.step(106, [&] { window.setMousePointer(HourglassPointer); });
+  BarProgress bar(window);
+  ProgressShare staging(bar, StagingBegins, StagingEnds);
+  ProgressShare updates(bar, StagingEnds, UpdatesEnd);
+  ProgressShare writeBack(bar, UpdatesEnd, 1.0);
+  const auto endOfRun = [&] {
+    window.setMousePointer(DefaultPointer);
+    window.setProgressValue(0);
+  };
+
+  report.step(106, [&] {
+    window.setMousePointer(HourglassPointer);
+    staging.reached(0.0);
+  });
 
   // Table, field and case are taken once, here, and used unchanged to the end.
   QString table, field;
@@ -77,11 +107,11 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     access.emplace(Paradox::DataAccess{folder, services.programFolder, services.pump, services.seams});
     // A key or indexed field: nothing is changed unless the user agrees to what the table loses.
     indexLoss = Paradox::AskAboutIndexes(table, field, *access, services.boxes);
-    if (indexLoss) Paradox::StageTable(table, *access);
+    if (indexLoss) Paradox::StageTable(table, *access, &staging);
   });
   if (!staged || !indexLoss) {
     // Nothing is written back from a scratch table that may lack rows.
-    window.setMousePointer(DefaultPointer);
+    endOfRun();
     return false;
   }
 
@@ -103,7 +133,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   if (report.test(124, [&] { return !cursor->eof(); })) {
     for (std::int32_t i = 0; i <= last; ++i) {
       report.step(128, [&] { services.pump.pumpOnce(); });
-      report.step(130, [&] { window.setProgressValue((i + 1.0) / (last + 1.0) * 100.0); });
+      report.step(130, [&] { updates.reached((i + 1.0) / (last + 1.0)); });
 
       for (const KindSteps& steps : Kinds) {
         if (!report.test(steps.test, [&] { return steps.kind == kind->kind; })) continue;
@@ -145,28 +175,34 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   }
 
   report.step(172, [&] { cursor->close(); });
-  report.step(174, [&] {
-    Main::WaitSeconds(0.4, services.clock, services.pump);
-    window.setMousePointer(DefaultPointer);
-  });
+  // The pointer stays busy through the write-back: the window still takes no change then.
+  report.step(174, [&] { Main::WaitSeconds(0.4, services.clock, services.pump); });
   report.step(176, [&] {
-    window.setProgressValue(0);
+    updates.reached(1.0);
     window.setProgressText(QStringLiteral("Progress Bar"));
   });
 
   bool replaced = false;
-  report.step(178, [&] { Paradox::WriteBackTable(table, *access, &change, &replaced); });
+  report.step(178, [&] {
+    writeBack.reached(0.0);
+    Paradox::WriteBackTable(table, *access, &change, &replaced, &writeBack);
+  });
+  // A table replaced has its new values even when a later step failed.
+  if (replaced) writeBack.reached(1.0);
   report.step(180, [&] { window.setMousePointer(DefaultPointer); });
   report.step(182, [&] { services.pump.pumpOnce(); });
-  // A table not replaced kept its old values, so the preview keeps them too;
-  // one replaced has its new values even when a later step failed.
-  if (!replaced) return false;
+  // A table not replaced kept its old values, so the preview keeps them too.
+  if (!replaced) {
+    endOfRun();
+    return false;
+  }
 
   for (const KindSteps& steps : Kinds)
     if (report.test(steps.previewTest, [&] { return steps.kind == kind->kind; }))
       report.step(steps.preview, [&] { steps.recase(window.preview()); });
 
   report.step(206, [&] { services.boxes.inform(QStringLiteral("Done.")); });
+  endOfRun();
   return true;
 }
 

@@ -6,15 +6,18 @@
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/Writer.h"
 #include "platform/ui/Pointer.h"
+#include "platform/ui/QtMessageBoxes.h"
 #include "system/main/ErrorReport.h"
 #include "system/paradox/Paradox.h"
 #include "tests/forms/WindowHarness.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -23,6 +26,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,6 +75,39 @@ std::map<QString, QByteArray> FilesOf(const QString& folder) {
     if (file.open(QIODevice::ReadOnly)) files[info.fileName()] = file.readAll();
   }
   return files;
+}
+
+// Every file below the folder, by path, with its bytes.
+std::map<QString, QByteArray> AllFilesOf(const QString& folder) {
+  std::map<QString, QByteArray> files;
+  QDirIterator entries(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (entries.hasNext()) {
+    const QString path = entries.next();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) files[path] = file.readAll();
+  }
+  return files;
+}
+
+// Notices go to the real message boxes, so that one stays open on screen;
+// every other box is recorded.
+class NoticesOnScreen final : public ui::MessageBoxes {
+ public:
+  explicit NoticesOnScreen(test::RecordingMessageBoxes& recorded) : recorded_(recorded) {}
+  void showErrorReport(const QString& text) override { recorded_.showErrorReport(text); }
+  void inform(const QString& text) override { recorded_.inform(text); }
+  void notify(const QString& text) override { onScreen_.notify(text); }
+  bool askYesNo(const QString& text) override { return recorded_.askYesNo(text); }
+
+ private:
+  test::RecordingMessageBoxes& recorded_;
+  ui::QtMessageBoxes onScreen_;
+};
+
+QMessageBox* OpenNotice() {
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) return box;
+  return nullptr;
 }
 
 // "in <location> at line <n>" of each report, in order.
@@ -456,25 +494,38 @@ class MainWindowTest : public QObject {
     QCOMPARE(texts(tree(windows.main, "ListView3")).at(2), QStringLiteral("SMITH 2"));
   }
 
-  void runInProgressRefusesAnotherStartAChangeAndClosing() {
+  void runInProgressTakesNoInputThatWouldLookLikeAChangeOfIt() {
     test::WindowHarness harness;
     QVERIFY(MakeScratchDatabase(harness.programFolder));
     QVERIFY(test::WriteCursorFile(harness.programFolder + QStringLiteral("/HAND-M.CUR"), 6, 1));
     const QString data = MakeClientFolders(harness);
     test::Windows windows(harness);
     StartOn(windows, harness, data);
+    QTreeWidget& fields = tree(windows.main, "ListView2");
+    clickRow(fields, 1);
+    auto* combo = windows.main.findChild<QComboBox*>(QStringLiteral("Combo1"));
     bool tried = false;
     bool closed = true;
     int pointerWhileHovering = -1;
+    QString choiceDuringRun;
+    int fieldsSelectedDuringRun = -1;
     harness.pump.duringPump = [&] {
       if (tried || !windows.main.runInProgress()) return;
       tried = true;
       clickButton(windows.main, "PushButton1");
+      clickButton(windows.main, "PushButton2");
       clickRow(tree(windows.main, "ListView1"), 1);
-      clickRow(tree(windows.main, "ListView2"), 1);
-      QTest::keyClick(&tree(windows.main, "ListView2"), Qt::Key_Down);
+      clickRow(fields, 0);
+      QTest::keyClick(&fields, Qt::Key_Up);
+      QTest::keyClick(combo, Qt::Key_Down);
+      QTest::mouseClick(combo, Qt::LeftButton);
+      QTest::keyClick(combo, Qt::Key_Down);
+      QTest::keyClick(combo, Qt::Key_Return);
+      clickButton(windows.main, "PushButton3");
       clickButton(windows.main, "PushButton5");
       closed = windows.main.close();
+      choiceDuringRun = combo->currentText();
+      fieldsSelectedDuringRun = static_cast<int>(fields.selectedItems().size());
       QTest::mouseMove(windows.main.findChild<QPushButton*>(QStringLiteral("PushButton2")));
       pointerWhileHovering = windows.main.mousePointer();
     };
@@ -482,20 +533,179 @@ class MainWindowTest : public QObject {
     harness.pump.duringPump = nullptr;
     QVERIFY(tried);
     QVERIFY(!closed);
+    QCOMPARE(choiceDuringRun, QStringLiteral("UPPER CASE"));
+    QCOMPARE(fieldsSelectedDuringRun, 1);
     QCOMPARE(pointerWhileHovering, ui::PointerStyle::Hourglass);
-    const QString wait = QStringLiteral("Please wait until the case change has finished.");
-    QCOMPARE(harness.boxes.informs(), (QStringList{wait, wait, wait, wait, wait, wait, QStringLiteral("Done.")}));
+    // Only closing asks for patience; the rest simply takes no input.
+    QCOMPARE(harness.boxes.notices(), QStringList{QStringLiteral("Please wait until the case change has finished.")});
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(harness.lifetime.ends, 0);
     QVERIFY(windows.main.isVisible());
     QVERIFY(!windows.setup.isVisible());
     QCOMPARE(tree(windows.main, "ListView1").currentIndex().row(), 0);
-    QCOMPARE(tree(windows.main, "ListView2").currentItem()->text(0), QStringLiteral("Name"));
-    // Only the one run changed the table.
-    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name")).at(2), QStringLiteral("SMITH 2"));
-    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("City")).at(0), QStringLiteral("paris"));
-    // Once the run is over the window takes clicks again.
+    QCOMPARE(fields.currentItem()->text(0), QStringLiteral("City"));
+    // The one run changed the field it was started on, in the case shown.
+    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("City")).at(0), QStringLiteral("PARIS"));
+    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name")).at(2), QStringLiteral("smith 2"));
+    // Once the run is over the window takes input again.
+    clickButton(windows.main, "PushButton2");
+    QCOMPARE(fields.selectedItems().size(), 2);
+    QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(combo->currentText(), QStringLiteral("lower case"));
     clickRow(tree(windows.main, "ListView1"), 1);
-    QCOMPARE(texts(tree(windows.main, "ListView2")), QStringList{QStringLiteral("Legacy")});
+    QCOMPARE(texts(fields), QStringList{QStringLiteral("Legacy")});
+  }
+
+  void runWithoutATableOrAFieldShownAsChosenChangesNoFile() {
+    struct Situation {
+      const char* name;
+      std::function<void(test::Windows&)> arrange;
+      QString message;
+    };
+    const std::vector<Situation> situations{
+        {"after Unselect All Fields",
+         [](test::Windows& windows) {
+           clickRow(tree(windows.main, "ListView2"), 1);
+           clickButton(windows.main, "PushButton3");
+         },
+         QStringLiteral("Please select a field.")},
+        {"after a click below the table names",
+         [](test::Windows& windows) {
+           QTreeWidget& tables = tree(windows.main, "ListView1");
+           clickRow(tree(windows.main, "ListView2"), 1);
+           QTest::mouseClick(tables.viewport(), Qt::LeftButton, {}, QPoint(10, tables.viewport()->height() - 4));
+         },
+         QStringLiteral("Please select a table.")},
+        {"with the table unselected",
+         [](test::Windows& windows) {
+           QTreeWidget& tables = tree(windows.main, "ListView1");
+           QTest::mouseClick(tables.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                             tables.visualItemRect(tables.topLevelItem(0)).center());
+         },
+         QStringLiteral("Please select a table.")},
+    };
+    for (const Situation& situation : situations) {
+      test::WindowHarness harness;
+      QVERIFY(MakeScratchDatabase(harness.programFolder));
+      const QString data = MakeClientFolders(harness);
+      test::Windows windows(harness);
+      StartOn(windows, harness, data);
+      const auto before = AllFilesOf(harness.root.path());
+      situation.arrange(windows);
+      harness.boxes.shown.clear();
+      clickButton(windows.main, "PushButton1");
+      QVERIFY2(harness.boxes.informs() == QStringList{situation.message}, situation.name);
+      QVERIFY2(harness.boxes.errorReports().isEmpty(), situation.name);
+      QVERIFY2(AllFilesOf(harness.root.path()) == before, situation.name);
+      QCOMPARE(windows.main.mousePointer(), ui::PointerStyle::Default);
+    }
+  }
+
+  void runInAFolderWithoutTablesAsksForATable() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    test::Windows windows(harness);
+    StartOn(windows, harness, harness.folder(QStringLiteral("no tables")));
+    const auto before = AllFilesOf(harness.root.path());
+    harness.boxes.shown.clear();
+    clickButton(windows.main, "PushButton1");
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Please select a table.")});
+    QVERIFY(AllFilesOf(harness.root.path()) == before);
+  }
+
+  void aNoticeShownDuringARunDoesNotStopIt() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    // The notice is the real one on screen; everything else is recorded.
+    NoticesOnScreen boxes(harness.boxes);
+    test::Windows windows(forms::Services{harness.programFolder, harness.driveRoot, boxes, harness.settings,
+                                          harness.dialog, harness.pump, harness.time, harness.fileSystem,
+                                          harness.lifetime});
+    StartOn(windows, harness, data);
+    bool closed = true;
+    double noticeShownAt = -1;
+    harness.pump.duringPump = [&] {
+      if (noticeShownAt >= 0 || !windows.main.runInProgress()) return;
+      closed = windows.main.close();
+      noticeShownAt = harness.time.now();
+    };
+    clickButton(windows.main, "PushButton1");
+    harness.pump.duringPump = nullptr;
+    QVERIFY(!closed);
+    QVERIFY(noticeShownAt >= 0);
+    // The run went through its pauses and ended while the notice stayed open.
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Done.")});
+    QVERIFY(harness.time.now() - noticeShownAt >= 1.4);
+    QMessageBox* notice = OpenNotice();
+    QVERIFY(notice != nullptr);
+    QCOMPARE(notice->text(), QStringLiteral("Please wait until the case change has finished."));
+    QVERIFY(!notice->isModal());
+    QCOMPARE(ValuesOnDisk(data, QStringLiteral("CLIENTS"), QStringLiteral("Name")).at(2), QStringLiteral("SMITH 2"));
+    notice->close();
+  }
+
+  void theBarRisesThroughStagingLoopAndWriteBack() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    test::Windows windows(harness);
+    StartOn(windows, harness, data);
+    auto* bar = windows.main.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QList<int> seen, duringWriteBack;
+    harness.pump.duringPump = [&] {
+      if (!windows.main.runInProgress()) return;
+      seen << bar->value();
+      // The write-back writes its new table under a hidden name beside the old one.
+      if (!QDir(data).entryList({QStringLiteral(".orlintide-new.*")}, QDir::Files | QDir::Hidden).isEmpty())
+        duringWriteBack << bar->value();
+    };
+    clickButton(windows.main, "PushButton1");
+    harness.pump.duringPump = nullptr;
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Done.")});
+    QVERIFY(!seen.isEmpty());
+    QVERIFY(!duringWriteBack.isEmpty());
+    QVERIFY2(std::is_sorted(seen.begin(), seen.end()), qPrintable(QString::number(seen.size())));
+    QVERIFY(*std::min_element(seen.begin(), seen.end()) > 0);
+    // The staging has a share of its own below the loop's, the write-back one above it.
+    QVERIFY(seen.front() <= 20);
+    QVERIFY(*std::min_element(duringWriteBack.begin(), duringWriteBack.end()) >= 80);
+    QCOMPARE(seen.last(), 100);
+    // Once the run is over the bar is empty again.
+    QCOMPARE(bar->value(), 0);
+  }
+
+  void aSecondNextDuringALongWalkListsTheNewFolderOnly() {
+    test::WindowHarness harness;
+    const QString data = MakeClientFolders(harness);
+    const QString other = harness.folder(QStringLiteral("other"));
+    WriteTable(other + QStringLiteral("/PARTS.db"), {{"Part", pdx::FieldType::Alpha, 10}}, {{std::string("bolt")}});
+    harness.settings.write(QStringLiteral("Database"), data);
+    test::Windows windows(harness);
+    bool wentBack = false;
+    bool mainShownDuringWalk = false;
+    int pointerDuringWalk = -1;
+    harness.pump.duringPump = [&] {
+      if (wentBack) return;
+      wentBack = true;
+      // The walk of the first folder is under way: the main window shows it is busy.
+      mainShownDuringWalk = windows.main.isVisible();
+      pointerDuringWalk = windows.main.mousePointer();
+      clickButton(windows.main, "PushButton5");
+      windows.setup.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(other);
+      clickButton(windows.setup, "PushButton3");
+    };
+    windows.start();
+    harness.pump.duringPump = nullptr;
+    QVERIFY(wentBack);
+    QVERIFY(mainShownDuringWalk);
+    QCOMPARE(pointerDuringWalk, ui::PointerStyle::Hourglass);
+    QVERIFY(windows.main.isVisible());
+    QVERIFY(!windows.setup.isVisible());
+    QCOMPARE(texts(tree(windows.main, "ListView1")), QStringList{QStringLiteral("PARTS")});
+    QCOMPARE(texts(tree(windows.main, "ListView2")), QStringList{QStringLiteral("Part")});
+    QCOMPARE(windows.main.mousePointer(), ui::PointerStyle::Default);
+    QVERIFY(harness.boxes.shown.empty());
   }
 
   void runOnATableThatFailsToStageIsReportedAndChangesNothing() {

@@ -1,8 +1,11 @@
 // The start-up and the setup window, driven through the real windows.
+#include "platform/ui/ApplicationTitle.h"
 #include "platform/ui/Pointer.h"
 #include "system/main/ErrorReport.h"
 #include "tests/forms/WindowHarness.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,7 +47,9 @@ class SetupWindowTest : public QObject {
     QVERIFY(windows.setup.isVisible());
     QVERIFY(!windows.main.isLoaded());
     QCOMPARE(windows.setup.caption(), QStringLiteral("Orlintide"));
-    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Orlintide"));
+    QCOMPARE(ui::ApplicationTitle(), QStringLiteral("Orlintide"));
+    // Qt would add its display name to every title, the error box's too.
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
     QCOMPARE(windows.setup.folderText(), QString());
     QCOMPARE(windows.setup.size(), QSize(536, 144));
     QVERIFY(!windows.setup.hasMouseIcon());
@@ -178,6 +183,28 @@ class SetupWindowTest : public QObject {
     // Loading the samples neither tests the folder nor moves on.
     QVERIFY(!windows.main.isLoaded());
     QVERIFY(harness.boxes.informs().isEmpty());
+  }
+
+  void spaceFreeCopyCopiesLinksAsLinksAndNothingFromOutside() {
+    test::WindowHarness harness;
+    const QString tables = harness.folder(QStringLiteral("My Tables"));
+    QVERIFY(test::WriteFile(tables + QStringLiteral("/CLIENTS.db")));
+    QVERIFY(test::WriteFile(harness.root.filePath(QStringLiteral("PARENT.db"))));
+    QVERIFY(QFile::link(QStringLiteral("/"), tables + QStringLiteral("/everything")));
+    QVERIFY(QFile::link(QStringLiteral(".."), tables + QStringLiteral("/parent")));
+    test::Windows windows(harness);
+    windows.start();
+    windows.setup.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(tables);
+    harness.boxes.answers = {true};
+    click(windows.setup, "PushButton2");
+    const QString target = harness.driveRoot + QStringLiteral("TestDB");
+    QCOMPARE(windows.setup.folderText(), target);
+    QCOMPARE(QFileInfo(target + QStringLiteral("/everything")).symLinkTarget(), QStringLiteral("/"));
+    QVERIFY(QFileInfo(target + QStringLiteral("/parent")).isSymLink());
+    QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("CLIENTS.db"), QStringLiteral("everything"), QStringLiteral("parent")}));
+    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/PARENT.db")));
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("Connection successful.")});
   }
 
   void sampleFolderWithoutSpacesAsksNothing() {

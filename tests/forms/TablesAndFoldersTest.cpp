@@ -48,6 +48,21 @@ class TablesAndFoldersTest : public QObject {
     QVERIFY(harness.boxes.shown.empty());
   }
 
+  void linksToFoldersAboveTheChosenOneAddNoTablesFromOutsideIt() {
+    test::WindowHarness harness;
+    const QString data = harness.folder(QStringLiteral("outer/data"));
+    QVERIFY(test::WriteFile(harness.root.filePath(QStringLiteral("outer/OUTSIDE.db"))));
+    QVERIFY(test::WriteFile(harness.root.filePath(QStringLiteral("outer/beside/BESIDE.db"))));
+    QVERIFY(test::WriteFile(data + QStringLiteral("/INSIDE.db")));
+    QVERIFY(QFile::link(QStringLiteral(".."), data + QStringLiteral("/up")));
+    QVERIFY(QFile::link(harness.root.path(), data + QStringLiteral("/top")));
+    QWidget container;
+    ui::ListView list(container, QStringLiteral("ListView1"), QRect(), QFont(), ui::ListView::Selection::Single);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.pump, harness.boxes);
+    QCOMPARE(textsOf(list), QStringList{QStringLiteral("INSIDE")});
+    QVERIFY(harness.boxes.shown.empty());
+  }
+
   void eachEntryKeepsTheFolderItsTableLiesIn() {
     test::WindowHarness harness;
     const QString data = harness.folder(QStringLiteral("data"));

@@ -48,6 +48,8 @@ class SwitchableFileSystem final : public fso::FileSystem {
  public:
   int attributes(const QString& path) override { return real_.attributes(path); }
   fso::Folder getFolder(const QString& path) override { return real_.getFolder(path); }
+  bool isRootFolder(const QString& path) override { return real_.isRootFolder(path); }
+  QString realPath(const QString& path) override { return real_.realPath(path); }
   QStringList subFolderNames(const QString& folder) override { return real_.subFolderNames(folder); }
   QStringList listNames(const QString& folder, const QString& pattern) override {
     if (listingFails) throw Error::permissionDenied(folder);
@@ -155,7 +157,8 @@ class WindowHarness {
 // Both windows, joined as the program joins them.
 class Windows {
  public:
-  explicit Windows(WindowHarness& harness) : setup(harness.services()), main(harness.services(), setup) {
+  explicit Windows(WindowHarness& harness) : Windows(harness.services()) {}
+  explicit Windows(const forms::Services& services) : setup(services), main(services, setup) {
     setup.setMainWindow(main);
   }
   // The program's start: the setup window's load, then it shows unless the load moved on.

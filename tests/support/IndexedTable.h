@@ -1,8 +1,8 @@
 #pragma once
 
 // A keyed table with a secondary index, made for tests as Paradox makes
-// one: "Name" (alpha 20) is the key, in the sort order "ascii" of code page
-// 1252, with its .PX; "Town" (alpha 20) has the single-field index
+// one: "Name" (alpha 20) is the key, in the sort order "ascii" (or another
+// order's name of five letters) of code page 1252, with its .PX; "Town" (alpha 20) has the single-field index
 // .X02/.Y02; "Age" (long) is indexed by nothing. The index files are built
 // by the project's own index engine from headers written here.
 
@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -90,10 +92,26 @@ inline void writeSecondaryHeader(const std::string& path) {
   patch(path, NumbersAt, {2, 0, 1, 0, 3, 0});
 }
 
+// Puts the name of another sort order where a header names "ascii".
+inline void nameSortOrder(const std::string& path, const std::string& name) {
+  std::vector<char> bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string ascii("ascii", sizeof("ascii"));
+  const auto at = std::search(bytes.begin(), bytes.end(), ascii.begin(), ascii.end());
+  if (at == bytes.end() || name.size() + 1 != ascii.size()) throw std::logic_error("no sort order name to replace");
+  patch(path, static_cast<std::size_t>(at - bytes.begin()), std::vector<char>(name.begin(), name.end()));
+}
+
 }  // namespace indexed_table
 
-// Writes PEOPLE.DB with its .PX, .X02 and .Y02 into `folder`; returns the table's path.
-inline std::string WriteIndexedPeople(const std::string& folder, const std::vector<Person>& people) {
+// Writes PEOPLE.DB with its .PX, .X02 and .Y02 into `folder`; returns the
+// table's path. In another sort order the records and entries are still in
+// ascii order: only the headers name it.
+inline std::string WriteIndexedPeople(const std::string& folder, const std::vector<Person>& people,
+                                      const std::string& sortOrderName = "ascii") {
   namespace fs = std::filesystem;
   using namespace indexed_table;
   const fs::path shape = fs::path(folder) / ".shape";
@@ -107,6 +125,8 @@ inline std::string WriteIndexedPeople(const std::string& folder, const std::vect
   pdx::PosixFileOps files;
   pdx::rebuildIndexes(files, table, (shape / "PEOPLE.DB").string(), folder, {"PEOPLE.PX", "PEOPLE.X02"});
   fs::remove_all(shape);
+  if (sortOrderName != "ascii")
+    for (const char* name : {"PEOPLE.DB", "PEOPLE.X02"}) nameSortOrder((fs::path(folder) / name).string(), sortOrderName);
   return table;
 }
 

@@ -14,12 +14,13 @@ namespace orl::test {
 class RecordingMessageBoxes final : public ui::MessageBoxes {
  public:
   struct Shown {
-    enum Kind { ErrorReport, Inform, Question } kind;
+    enum Kind { ErrorReport, Inform, Notice, Question } kind;
     QString text;
   };
 
   void showErrorReport(const QString& text) override { shown.push_back({Shown::ErrorReport, text}); }
   void inform(const QString& text) override { shown.push_back({Shown::Inform, text}); }
+  void notify(const QString& text) override { shown.push_back({Shown::Notice, text}); }
   bool askYesNo(const QString& text) override {
     shown.push_back({Shown::Question, text});
     if (answers.empty()) return false;
@@ -30,6 +31,7 @@ class RecordingMessageBoxes final : public ui::MessageBoxes {
 
   QStringList errorReports() const { return textsOf(Shown::ErrorReport); }
   QStringList informs() const { return textsOf(Shown::Inform); }
+  QStringList notices() const { return textsOf(Shown::Notice); }
   QStringList questions() const { return textsOf(Shown::Question); }
 
   std::deque<Shown> shown;

@@ -67,6 +67,7 @@ class ReportCountingBoxes final : public ui::MessageBoxes {
  public:
   void showErrorReport(const QString& text) override { reports << text; }
   void inform(const QString& text) override { informed << text; }
+  void notify(const QString& text) override { informed << text; }
   bool askYesNo(const QString&) override { return false; }
   QStringList reports, informed;
 };
@@ -85,7 +86,8 @@ class BenchWindow final : public Run::RunWindow {
   QString selectedTable() const override { return table_; }
   QString selectedTableFolder() const override { return folder_; }
   QString selectedField() const override { return field_; }
-  int fieldCount() const override { return 1; }
+  bool tableShownSelected() const override { return true; }
+  bool fieldShownSelected() const override { return true; }
   QString caseChoice() const override { return QStringLiteral("UPPER CASE"); }
   ui::ListItems& preview() override { return preview_; }
   void setProgressValue(double) override {}

@@ -15,6 +15,8 @@ struct Command {
   const char* name;
   const char* usage;  // the arguments, as the usage line shows them
   int (*run)(const Arguments& arguments, std::ostream& out);
+  // The exit status when it fails; `diff` keeps 1 for "they differ", as diff(1) does.
+  int failureStatus = 1;
 };
 
 // A wrong number or form of arguments; main shows the usage.
@@ -28,6 +30,9 @@ int runDump(const Arguments& arguments, std::ostream& out);
 int runCopy(const Arguments& arguments, std::ostream& out);
 // `generate OUT --rows N [--distinct K] [--seed S]`: a synthetic table.
 int runGenerate(const Arguments& arguments, std::ostream& out);
+// `diff A B`: every difference between two tables and their families;
+// 0 when there is none, 1 when there are some (failures exit with 2).
+int runDiff(const Arguments& arguments, std::ostream& out);
 
 // `reindex TABLE OUTDIR [INDEX...]`: the table's index files (all, or the
 // named .PX/.Xnn/.XGn with their trees) rebuilt from its records into OUTDIR.

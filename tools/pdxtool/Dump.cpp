@@ -9,10 +9,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 namespace orl::pdxtool {
-namespace {
 
 using namespace orl::pdx;
 
@@ -41,6 +41,25 @@ void writeString(std::ostream& out, const std::string& text) {
   out << '"';
 }
 
+// Astronomical years, as the data-access layer writes them: "0000-12-31" is
+// the day before 0001-01-01, "-0001-12-31" a year earlier.
+std::string dateText(const Date& date) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%s%04lld-%02d-%02d", date.year < 0 ? "-" : "",
+                std::llabs(static_cast<long long>(date.year)), date.month, date.day);
+  return buffer;
+}
+
+std::string timeText(const TimeOfDay& time) {
+  const int ms = time.milliseconds;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60,
+                ms % 1000);
+  return buffer;
+}
+
+namespace {
+
 void writeDouble(std::ostream& out, double value) {
   if (!std::isfinite(value)) {
     writeString(out, std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity"));
@@ -51,20 +70,6 @@ void writeDouble(std::ostream& out, double value) {
   const std::string text(buffer, result.ptr);
   out << text;
   if (text.find_first_of(".e") == std::string::npos) out << ".0";
-}
-
-std::string dateText(const Date& date) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", date.year, date.month, date.day);
-  return buffer;
-}
-
-std::string timeText(const TimeOfDay& time) {
-  const int ms = time.milliseconds;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60,
-                ms % 1000);
-  return buffer;
 }
 
 void writeValue(std::ostream& out, const Value& value) {

@@ -17,6 +17,7 @@ const Command commands[] = {
     {"generate", "OUT --rows N [--distinct K] [--seed S]", orl::pdxtool::runGenerate},
     {"reindex", "TABLE OUTDIR [INDEX...]", orl::pdxtool::runReindex},
     {"check", "TABLE", orl::pdxtool::runCheck},
+    {"diff", "A B", orl::pdxtool::runDiff, 2},
 };
 
 int usage() {
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
       std::cout.flush();
       if (!std::cout) {
         std::cerr << "pdxtool: the output cannot be written\n";
-        return 1;
+        return command.failureStatus;
       }
       return status;
     } catch (const orl::pdxtool::UsageError&) {
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
       std::cout.flush();
       std::cerr << "pdxtool: " << oneLine(error.what()) << '\n';
-      return 1;
+      return command.failureStatus;
     }
   }
   return usage();

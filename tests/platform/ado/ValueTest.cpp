@@ -44,6 +44,30 @@ TEST(ValueText, TextFormsReadBackIntoTheSameValue) {
   EXPECT_EQ(ParseDecimal(QStringLiteral("-0.50"))->text, "-0.50");
 }
 
+// Paradox dates reach back before year 1 and far past 9999; years are
+// astronomical, so 0000 is the year before year 1.
+TEST(ValueText, DatesOutsideYearsOneTo9999HaveAFormThatReadsBack) {
+  const struct {
+    pdx::Date date;
+    const char* text;
+  } dates[] = {
+      {{0, 12, 31}, "0000-12-31"},     {{0, 2, 29}, "0000-02-29"},       {{-1, 12, 31}, "-0001-12-31"},
+      {{-4, 2, 29}, "-0004-02-29"},    {{-12345, 6, 7}, "-12345-06-07"}, {{12345, 6, 7}, "12345-06-07"},
+      {{-5879610, 6, 22}, "-5879610-06-22"},
+  };
+  for (const auto& [date, text] : dates) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Value::date(date).toText(), QLatin1String(text));
+    EXPECT_EQ(ParseDate(QLatin1String(text)), date);
+    const pdx::Timestamp moment{date, {3723004}};
+    EXPECT_EQ(Value::timestamp(moment).toText(), QLatin1String(text) + QStringLiteral(" 01:02:03.004"));
+    EXPECT_EQ(ParseTimestamp(Value::timestamp(moment).toText()), moment);
+  }
+  for (const char* notDate : {"-0000-01-01", "-100-01-01", "00123-01-01", "-00123-01-01", "0100-02-29",
+                              "-0100-02-29", "12345678-01-01", "+2021-01-01", "--0001-01-01", "-"})
+    EXPECT_FALSE(ParseDate(QLatin1String(notDate))) << notDate;
+}
+
 TEST(ValueText, ReadersRefuseWhatIsNotExactlyTheirForm) {
   EXPECT_FALSE(ParseDate(QStringLiteral("2021-02-29")));
   EXPECT_FALSE(ParseDate(QStringLiteral("2021-2-28")));

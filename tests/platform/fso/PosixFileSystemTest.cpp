@@ -4,6 +4,7 @@
 #include "tests/support/QtPrinters.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -68,13 +69,14 @@ TEST_F(PosixFileSystemTest, FolderObjectKnowsRootAndRealIdentity) {
   folder(QStringLiteral("real"));
   link("real", QStringLiteral("alias"));
   file(QStringLiteral("t.db"));
-  EXPECT_TRUE(fs_.getFolder(QStringLiteral("/")).isRootFolder);
+  EXPECT_TRUE(fs_.isRootFolder(QStringLiteral("/")));
   if (QFileInfo::exists(QStringLiteral("/proc/self"))) {
-    EXPECT_TRUE(fs_.getFolder(QStringLiteral("/proc/")).isRootFolder);
+    EXPECT_TRUE(fs_.isRootFolder(QStringLiteral("/proc/")));
   }
   const Folder real = fs_.getFolder(path(QStringLiteral("real/")));
-  EXPECT_FALSE(real.isRootFolder);
+  EXPECT_FALSE(fs_.isRootFolder(path(QStringLiteral("real/"))));
   EXPECT_EQ(fs_.getFolder(path(QStringLiteral("alias/"))).identity, real.identity);
+  EXPECT_EQ(fs_.realPath(path(QStringLiteral("alias/"))), QFileInfo(path(QStringLiteral("real"))).canonicalFilePath());
   EXPECT_EQ(errorNumberOf([&] { fs_.getFolder(path(QStringLiteral("t.db"))); }), ErrorNumber::PathNotFound);
   EXPECT_EQ(errorNumberOf([&] { fs_.getFolder(path(QStringLiteral("none/"))); }), ErrorNumber::PathNotFound);
 }
@@ -95,7 +97,8 @@ TEST_F(PosixFileSystemTest, UnreadableFolderIsPermissionDenied) {
   folder(QStringLiteral("locked/inner"));
   ASSERT_EQ(::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0), 0);
   // Opening it must not need the right to read it: the walk drops it only when listing fails.
-  EXPECT_FALSE(fs_.getFolder(path(QStringLiteral("locked/"))).isRootFolder);
+  EXPECT_NO_THROW(fs_.getFolder(path(QStringLiteral("locked/"))));
+  EXPECT_FALSE(fs_.isRootFolder(path(QStringLiteral("locked/"))));
   EXPECT_EQ(errorNumberOf([&] { fs_.subFolderNames(path(QStringLiteral("locked"))); }),
             ErrorNumber::PermissionDenied);
   ::chmod(path(QStringLiteral("locked")).toUtf8().constData(), 0700);
@@ -151,7 +154,8 @@ TEST_F(PosixFileSystemTest, CopyFolderMergesContentIntoTheDestinationItself) {
   EXPECT_EQ(read(QStringLiteral("TestDB/deep/er/b.db")), "new b");
   EXPECT_EQ(read(QStringLiteral("TestDB/keep.db")), "kept");
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("TestDB/My Tables"))));
-  EXPECT_FALSE(QFile::exists(path(QStringLiteral("TestDB/deep/up"))));  // a link back up is not followed
+  // A link back up is copied as the link it is, not followed.
+  EXPECT_EQ(QFileInfo(path(QStringLiteral("TestDB/deep/up"))).symLinkTarget(), path(QStringLiteral("TestDB")));
 
   EXPECT_EQ(errorNumberOf([&] { fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("Into/")), true); }),
             ErrorNumber::PathNotFound);
@@ -174,6 +178,45 @@ TEST_F(PosixFileSystemTest, CopyFolderFailuresAndSelfCopyLoseNothing) {
   fs_.copyFolder(path(QStringLiteral("src")), path(QStringLiteral("src/inner")), true);
   EXPECT_EQ(read(QStringLiteral("src/inner/a.db")), "source");
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("src/inner/inner"))));
+}
+
+TEST_F(PosixFileSystemTest, CopyFolderCopiesLinksAsLinksAndNeverLeavesTheSource) {
+  file(QStringLiteral("outside/secret.db"), "outside");
+  file(QStringLiteral("My Tables/sub/a.db"), "a");
+  link("/", QStringLiteral("My Tables/root"));
+  link("..", QStringLiteral("My Tables/parent"));
+  link("../../outside", QStringLiteral("My Tables/sub/away"));
+  link("a.db", QStringLiteral("My Tables/sub/same.db"));
+  link("missing", QStringLiteral("My Tables/dangling"));
+  file(QStringLiteral("TestDB/root"), "replaced by the link");
+  fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("TestDB")), true);
+
+  const auto linkTarget = [&](const char* name) {
+    const QByteArray at = path(QString::fromLatin1(name)).toUtf8();
+    char target[4096];
+    const ssize_t length = ::readlink(at.constData(), target, sizeof target);
+    return length < 0 ? QByteArray("(no link)") : QByteArray(target, static_cast<int>(length));
+  };
+  EXPECT_EQ(linkTarget("TestDB/root"), "/");
+  EXPECT_EQ(linkTarget("TestDB/parent"), "..");
+  EXPECT_EQ(linkTarget("TestDB/sub/away"), "../../outside");
+  EXPECT_EQ(linkTarget("TestDB/sub/same.db"), "a.db");
+  EXPECT_EQ(linkTarget("TestDB/dangling"), "missing");
+  EXPECT_EQ(read(QStringLiteral("TestDB/sub/a.db")), "a");
+  // Nothing from outside the source was copied: the target holds what the source holds, no more.
+  QStringList copied;
+  QDirIterator entries(path(QStringLiteral("TestDB")),
+                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+  while (entries.hasNext()) copied << entries.next().mid(path(QStringLiteral("TestDB")).size());
+  copied.sort();
+  EXPECT_EQ(copied, (QStringList{"/dangling", "/parent", "/root", "/sub", "/sub/a.db", "/sub/away", "/sub/same.db"}));
+
+  // Without overwrite, a link is not put over what is there.
+  EXPECT_EQ(errorNumberOf([&] {
+              fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("TestDB")), false);
+            }),
+            ErrorNumber::FileAlreadyExists);
 }
 
 }  // namespace

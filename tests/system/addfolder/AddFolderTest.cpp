@@ -20,18 +20,34 @@
 namespace orl::AddFolder {
 namespace {
 
-// The real file system with failures and attribute values planted per path.
+// The real file system with failures and attribute values planted per
+// path, counting what the walk asks of it.
 class PlantedFileSystem final : public fso::FileSystem {
  public:
-  int attributes(const QString& path) override { return real_.attributes(path); }
+  int attributes(const QString& path) override {
+    ++calls;
+    return real_.attributes(path);
+  }
   fso::Folder getFolder(const QString& path) override {
+    ++calls;
     raiseIfPlanted(folderFailures, path);
     fso::Folder folder = real_.getFolder(path);
     if (const auto planted = attributeValues.find(path); planted != attributeValues.end())
       folder.attributes = planted->second;
     return folder;
   }
+  bool isRootFolder(const QString& path) override {
+    ++calls;
+    ++deepCalls;
+    return real_.isRootFolder(path);
+  }
+  QString realPath(const QString& path) override {
+    ++calls;
+    ++deepCalls;
+    return real_.realPath(path);
+  }
   QStringList subFolderNames(const QString& folder) override {
+    ++calls;
     raiseIfPlanted(subFolderFailures, folder);
     return real_.subFolderNames(folder);
   }
@@ -48,6 +64,9 @@ class PlantedFileSystem final : public fso::FileSystem {
   std::map<QString, Error> folderFailures;
   std::map<QString, Error> subFolderFailures;
   std::map<QString, int> attributeValues;
+  // Every call, and those whose cost grows with the depth of the path.
+  int calls = 0;
+  int deepCalls = 0;
 
  private:
   static void raiseIfPlanted(const std::map<QString, Error>& failures, const QString& path) {
@@ -158,6 +177,48 @@ TEST_F(AddFolderTest, LinksEnterEachRealFolderOnce) {
   link("../A", "B/toA");
   link("../B/B1", "A/toB1");
   EXPECT_EQ(walk({root()}), under({"", "A/", "B/", "A/A1/", "A/toB1/"}));
+}
+
+TEST_F(AddFolderTest, LinksToFoldersAboveTheStartAreNeitherEnteredNorListed) {
+  folders({"outside/elsewhere", "chosen/deep/deeper"});
+  link("..", "chosen/up");
+  link("/", "chosen/deep/root");
+  link("../../..", "chosen/deep/grand");
+  link(dir_.path().toUtf8().constData(), "chosen/deep/deeper/absolute");
+  EXPECT_EQ(walk(under({"chosen/"})), under({"chosen/", "chosen/deep/", "chosen/deep/deeper/"}));
+  // Started on a link to the chosen folder, the walk knows the same folders above it.
+  link("chosen", "alias");
+  EXPECT_EQ(walk(under({"alias/"})), under({"alias/", "alias/deep/", "alias/deep/deeper/"}));
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(AddFolderTest, EachFolderCostsTheSameHoweverDeepItLies) {
+  // Two trees: one level of 63 folders below its start, and five levels of 2, 4, ... 32.
+  for (int i = 0; i < 63; ++i) ASSERT_TRUE(QDir().mkpath(root() + "flat/" + QString::number(i)));
+  QStringList level{root() + "deep/"};
+  ASSERT_TRUE(QDir().mkpath(level.front()));
+  for (int depth = 1; depth <= 5; ++depth) {
+    QStringList next;
+    for (const QString& parent : level)
+      for (const char* name : {"l", "r"}) {
+        next << parent + QLatin1String(name) + QLatin1Char('/');
+        ASSERT_TRUE(QDir().mkpath(next.back()));
+      }
+    level = next;
+  }
+  const auto cost = [&](const char* start) {
+    fs_.calls = fs_.deepCalls = 0;
+    const QStringList found = walk(under({start}));
+    EXPECT_EQ(found.size(), 63 + 1 - (QLatin1String(start) == QLatin1String("deep/") ? 1 : 0)) << start;
+    return std::pair{fs_.calls, fs_.deepCalls};
+  };
+  const auto [flat, flatDeep] = cost("flat/");
+  const auto [deep, deepDeep] = cost("deep/");
+  // The same calls a folder wherever it lies; the costly root test and path
+  // resolution only once a walk, for the folders above its start.
+  EXPECT_LE(deep, flat + 8);
+  EXPECT_EQ(flatDeep, 1);
+  EXPECT_EQ(deepDeep, 1);
 }
 
 TEST_F(AddFolderTest, FailureBeforeEnteringIsReportedAndTheWalkGoesOn) {

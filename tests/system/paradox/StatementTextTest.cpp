@@ -141,5 +141,21 @@ TEST_F(StatementTextTest, ScratchTableExistsCountsBaseTablesOnly) {
   EXPECT_FALSE(ScratchTableExists(QStringLiteral("ORDERS "), data));
 }
 
+TEST_F(StatementTextTest, ScratchTableExistsFoldsOnlyTheLettersTheScratchDatabaseFolds) {
+  const DataAccess data = access(folders.dataFolder());
+  folders.scratchSql("CREATE TABLE STRASSE(x); CREATE TABLE \"Émile\"(x);");
+  // A leftover STRASSE is another table than STRAßE, there as here.
+  EXPECT_FALSE(ScratchTableExists(QStringLiteral("STRAßE"), data));
+  EXPECT_TRUE(ScratchTableExists(QStringLiteral("strasse"), data));
+  EXPECT_TRUE(ScratchTableExists(QStringLiteral("ÉMILE"), data));
+  EXPECT_FALSE(ScratchTableExists(QStringLiteral("éMILE"), data));
+
+  // And so a run on STRAßE stages beside the leftover instead of stopping at it.
+  test::WriteTable(folders.path(QStringLiteral("STRAßE.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}});
+  StageTable(QStringLiteral("STRAßE"), data);
+  EXPECT_TRUE(ScratchTableExists(QStringLiteral("STRAßE"), data));
+  EXPECT_TRUE(ScratchTableExists(QStringLiteral("STRASSE"), data));
+}
+
 }  // namespace
 }  // namespace orl::Paradox

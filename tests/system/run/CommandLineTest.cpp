@@ -96,5 +96,29 @@ TEST_F(CommandLineTest, ExitsNonZeroAfterAnyReportedError) {
   EXPECT_TRUE(output.contains(QStringLiteral("--list-tables")));
 }
 
+TEST_F(CommandLineTest, TwoModesTogetherAreRefusedWithTheUsageAndChangeNothing) {
+  using pdx::FieldType;
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"Name", FieldType::Alpha, 10}}, {{std::string("anna")}});
+  const auto before = folders.snapshot();
+  const QString folder = folders.dataFolder();
+  const QStringList table{QStringLiteral("--folder"), folder, QStringLiteral("--table"), QStringLiteral("T"),
+                          QStringLiteral("--field"), QStringLiteral("Name")};
+  for (const QStringList& modes :
+       {QStringList{QStringLiteral("--case"), QStringLiteral("upper"), QStringLiteral("--preview")},
+        QStringList{QStringLiteral("--list-tables"), QStringLiteral("--list-fields")},
+        QStringList{QStringLiteral("--list-fields"), QStringLiteral("--case"), QStringLiteral("lower")}}) {
+    EXPECT_EQ(runProgram(table + modes), 2) << modes.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(output.isEmpty()) << output.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("cannot be given together"))) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("Usage:")));
+  }
+  EXPECT_EQ(folders.snapshot(), before);
+  // Each mode alone still does its work.
+  EXPECT_EQ(runProgram(table + QStringList{QStringLiteral("--preview")}), 0);
+  EXPECT_EQ(output, QStringLiteral("anna\n"));
+  EXPECT_EQ(runProgram(table + QStringList{QStringLiteral("--case"), QStringLiteral("upper")}), 0);
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("ANNA")));
+}
+
 }  // namespace
 }  // namespace orl::test

@@ -9,6 +9,8 @@
 
 #include <QRegularExpression>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 namespace orl::test {
@@ -27,7 +29,8 @@ class FakeRunWindow final : public Run::RunWindow {
   QString selectedTable() const override { return table; }
   QString selectedTableFolder() const override { return folder; }
   QString selectedField() const override { return field; }
-  int fieldCount() const override { return fields; }
+  bool tableShownSelected() const override { return tableChosen; }
+  bool fieldShownSelected() const override { return fieldChosen; }
   QString caseChoice() const override { return choice; }
   ui::ListItems& preview() override { return previewList; }
   void setProgressValue(double percent) override { progress.push_back(percent); }
@@ -35,7 +38,8 @@ class FakeRunWindow final : public Run::RunWindow {
   void setMousePointer(int style) override { pointers.push_back(style); }
 
   QString table, folder, field, choice = QStringLiteral("UPPER CASE");
-  int fields = 1;
+  bool tableChosen = true;
+  bool fieldChosen = true;
   ListOfTexts previewList;
   std::vector<double> progress;
   QString progressText;
@@ -49,10 +53,12 @@ class TimedRecorder final : public ado::StatementLog {
   void received(const QString& connectionString, const QString& statement) override {
     recorder.received(connectionString, statement);
     if (statement.startsWith(QStringLiteral("update ["))) updateTimes.push_back(time_.now());
+    if (onStatement) onStatement(statement);
   }
   QStringList updates() const { return recorder.scratchStatements.filter(QRegularExpression(QStringLiteral("^update \\["))); }
   StatementRecorder recorder;
   std::vector<double> updateTimes;
+  std::function<void(const QString&)> onStatement;
 
  private:
   FakeTime& time_;

@@ -4,22 +4,64 @@
 #include "platform/pdx/IndexCheck.h"
 #include "tests/support/IndexedTable.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace orl::test {
 namespace {
 
 using pdx::FieldType;
 
-TEST_F(RunTest, AnEmptyFieldListOnlyAsksForAField) {
+TEST_F(RunTest, WithoutATableOrAFieldShownAsChosenItOnlyAsksForOne) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}});
+  const auto before = folders.snapshot();
   useTable(QStringLiteral("T"), QStringLiteral("A"));
-  window.fields = 0;
-  EXPECT_FALSE(run());
-  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Please select a field.")});
-  EXPECT_TRUE(boxes.errorReports().isEmpty());
+  struct Case {
+    bool table, field;
+    QString message;
+  };
+  for (const Case& shown : {Case{true, false, QStringLiteral("Please select a field.")},
+                            Case{false, true, QStringLiteral("Please select a table.")},
+                            Case{false, false, QStringLiteral("Please select a table.")}}) {
+    boxes.shown.clear();
+    window.tableChosen = shown.table;
+    window.fieldChosen = shown.field;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(boxes.informs(), QStringList{shown.message});
+    EXPECT_TRUE(boxes.errorReports().isEmpty());
+  }
   EXPECT_TRUE(statements.recorder.all.isEmpty());
   EXPECT_TRUE(window.pointers.empty());
   EXPECT_TRUE(window.progress.empty());
+  EXPECT_EQ(folders.snapshot(), before);
+}
+
+TEST_F(RunTest, TheBarRisesThroughStagingLoopAndWriteBackAndEmptiesOnceTheRunIsOver) {
+  std::vector<std::vector<pdx::Value>> rows;
+  for (int i = 0; i < 400; ++i) rows.push_back({std::string("v") + std::to_string(i % 40)});
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 10}}, rows);
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  // What the bar shows when the loop's query and the export are sent.
+  std::optional<double> atLoop, atExport;
+  statements.onStatement = [&](const QString& statement) {
+    if (statement.startsWith(QStringLiteral("SELECT distinct "))) atLoop = window.progress.back();
+    if (statement.startsWith(QStringLiteral("select top "))) atExport = window.progress.back();
+  };
+  EXPECT_TRUE(run());
+  ASSERT_TRUE(atLoop && atExport);
+  // The staging filled its share before the loop began; the write-back starts where the loop ended.
+  EXPECT_EQ(*atLoop, Run::StagingEnds * 100.0);
+  EXPECT_EQ(*atExport, Run::UpdatesEnd * 100.0);
+  const auto full = std::find(window.progress.begin(), window.progress.end(), 100.0);
+  ASSERT_NE(full, window.progress.end());
+  EXPECT_TRUE(std::is_sorted(window.progress.begin(), full + 1));
+  // Every row copied moved the bar: 400 steps inside the staging share.
+  EXPECT_GE(std::count_if(window.progress.begin(), full,
+                          [](double percent) { return percent > 0.0 && percent <= Run::StagingEnds * 100.0; }),
+            400);
+  EXPECT_EQ(window.progress.back(), 0.0);
+  EXPECT_EQ(full + 2, window.progress.end());
 }
 
 TEST_F(RunTest, AnAllNullFieldGetsTheOneNullStatement) {
@@ -53,9 +95,11 @@ TEST_F(RunTest, OneDistinctValuePausesOneSecondAfterItAndALittleAfterTheLoop) {
   useTable(QStringLiteral("T"), QStringLiteral("A"));
   const double start = time.now();
   EXPECT_TRUE(run());
-  EXPECT_EQ(window.progress.front(), 100.0);
+  // The one value fills the loop's share at once.
+  EXPECT_NE(std::find(window.progress.begin(), window.progress.end(), Run::UpdatesEnd * 100.0), window.progress.end());
   EXPECT_NEAR(time.now() - start, 1.4, 0.05);
-  EXPECT_EQ(window.pointers, (std::vector<int>{Run::HourglassPointer, Run::DefaultPointer, Run::DefaultPointer}));
+  EXPECT_EQ(window.pointers.front(), Run::HourglassPointer);
+  EXPECT_EQ(window.pointers.back(), Run::DefaultPointer);
   EXPECT_EQ(window.progress.back(), 0.0);
   EXPECT_EQ(window.progressText, QStringLiteral("Progress Bar"));
 }
