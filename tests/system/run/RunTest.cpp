@@ -214,7 +214,6 @@ class IndexedRunTest : public RunTest {
   }
   void runOn(const QString& field, const QString& choice) {
     useTable(QStringLiteral("PEOPLE"), field);
-    window.fields = 3;
     window.choice = choice;
     before = folders.snapshot();
   }
