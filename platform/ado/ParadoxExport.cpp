@@ -266,7 +266,7 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
                       std::make_unique<pdx::TableUpdate>(files, tablePath,
                                                          loss == IndexLoss::SecondaryIndexes
                                                              ? pdx::TableUpdate::Indexes::DropThoseOfChanged
-                                                             : pdx::TableUpdate::Indexes::Keep),
+                                                             : pdx::TableUpdate::Indexes::Rebuild),
                       &files, pdx::nameOf(tablePath), {}};
   const pdx::TableHeader& header = staged.update->header();
   if (columns.size() != header.fields.size())

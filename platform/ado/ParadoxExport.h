@@ -58,8 +58,8 @@ pdx::Value ToParadox(const Value& value, const pdx::Field& field);
 
 // What a write-back may give up of the table it replaces, as the user agreed.
 enum class IndexLoss {
-  None,              // nothing: a value change in a key or an indexed field is refused
-  SecondaryIndexes,  // the secondary indexes covering a changed field
+  None,              // nothing: the key and indexes a change involves are rebuilt, or the change is refused
+  SecondaryIndexes,  // the secondary indexes covering a changed field that cannot be rebuilt
   KeyAndIndexes,     // the whole structure: the table is written anew, unkeyed, at level 5
 };
 

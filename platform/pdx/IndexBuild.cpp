@@ -289,6 +289,12 @@ void writeInKeyOrder(FileOps& files, const std::string& tablePath, const std::st
 
 std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& tablePath, const std::string& oldTablePath,
                                         const std::string& outFolder, const std::vector<std::string>& indexFiles) {
+  return rebuildIndexes(
+      files, tablePath, oldTablePath, [&](const std::string& name) { return joinPath(outFolder, name); }, indexFiles);
+}
+
+std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& tablePath, const std::string& oldTablePath,
+                                        const IndexOutPath& outPathOf, const std::vector<std::string>& indexFiles) {
   const TableData data = loadTable(tablePath);
   const IndexDescription indexes = describeIndexes(oldTablePath);
   const std::string oldFolder = folderOf(oldTablePath);
@@ -357,7 +363,7 @@ std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& table
   std::vector<std::string> written;
   try {
     for (const auto& [name, file] : built) {
-      const std::string path = joinPath(outFolder, name);
+      const std::string path = outPathOf(name);
       writeBlockFile(files, path, file);
       written.push_back(path);
     }

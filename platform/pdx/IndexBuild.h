@@ -29,6 +29,7 @@
 #include "platform/pdx/Indexes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,5 +72,11 @@ void writeInKeyOrder(FileOps& files, const std::string& tablePath, const std::st
 // of them cannot be rebuilt.
 std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& tablePath, const std::string& oldTablePath,
                                         const std::string& outFolder, const std::vector<std::string>& indexFiles);
+
+// The same, each file written to the path `outPathOf` gives for its name
+// (a replacement's staged name, say).
+using IndexOutPath = std::function<std::string(const std::string& name)>;
+std::vector<std::string> rebuildIndexes(FileOps& files, const std::string& tablePath, const std::string& oldTablePath,
+                                        const IndexOutPath& outPathOf, const std::vector<std::string>& indexFiles);
 
 }  // namespace orl::pdx

@@ -6,10 +6,15 @@
 #include "platform/pdx/Family.h"
 #include "platform/pdx/FieldCodec.h"
 #include "platform/pdx/Header.h"
+#include "platform/pdx/IndexBuild.h"
+#include "platform/pdx/IndexCheck.h"
+#include "platform/pdx/Indexes.h"
+#include "platform/pdx/ValueText.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 namespace orl::pdx {
 
@@ -333,6 +338,11 @@ void TableUpdate::write(const ChangeSource& changes, const Progress& progress) {
   } catch (...) {
     // Nothing of a write that failed stays in the folder.
     try {
+      if (!unsortedTable_.empty()) files_.remove(unsortedTable_);
+    } catch (const Error&) {
+      // Recovering the folder removes it, as a staged file of its own.
+    }
+    try {
       replacement_->abandon();
     } catch (const Error&) {
       // The next recovery removes what is left.
@@ -363,22 +373,100 @@ void TableUpdate::writeStaged(const ChangeSource& changes, const Progress& progr
     throw Error("There are more new values for \"" + tablePath_ + "\" than its " + std::to_string(done) +
                 " records");
   writing.finish();
+  followIndexes();
+}
 
+// The key and the indexes follow the changed fields, or the change is refused.
+void TableUpdate::followIndexes() {
+  std::vector<int> changedNumbers;
+  bool keyChanged = false;
   for (std::size_t f = 0; f < changed_.size(); ++f) {
     if (!changed_[f]) continue;
-    const FieldIndexes covering = indexesOfField(files_, tablePath_, f);
-    const std::string& name = header_.fields[f].name;
-    if (covering.key)
-      throw Error("The field \"" + name + "\" is part of the key of \"" + tablePath_ +
-                  "\": its records would have to be put in a new order, which is not done here");
-    if (covering.files.empty()) continue;
-    if (indexes_ == Indexes::Keep)
-      throw Error("The field \"" + name + "\" of \"" + tablePath_ + "\" is covered by the index " +
-                  covering.files.front() + ", which would no longer match its values");
-    droppedIndexes_.insert(droppedIndexes_.end(), covering.files.begin(), covering.files.end());
+    changedNumbers.push_back(static_cast<int>(f) + 1);
+    keyChanged = keyChanged || (header_.keyed() && f < static_cast<std::size_t>(header_.keyFieldCount));
   }
+  if (changedNumbers.empty()) return;
+  const IndexDescription indexes = describeIndexes(tablePath_);
+  const std::vector<std::string> involved = indexesInvolving(indexes, changedNumbers);
+  if (!keyChanged && involved.empty()) return;
+  const std::string fieldName = header_.fields[static_cast<std::size_t>(changedNumbers.front() - 1)].name;
+  if (indexes_ == Indexes::Keep) {
+    if (keyChanged)
+      throw Error("The field \"" + fieldName + "\" is part of the key of \"" + tablePath_ +
+                  "\": its records would have to be put in a new order, which is not done here");
+    throw Error("The field \"" + fieldName + "\" of \"" + tablePath_ + "\" is covered by the index " +
+                involved.front() + ", which would no longer match its values");
+  }
+
+  std::vector<std::string> rebuilt;
+  for (const std::string& name : involved) {
+    const bool primary = sameNameButCase(name, indexes.primaryIndexFile);
+    bool rebuildable = true;
+    try {
+      checkRebuildable(tablePath_, {name});
+    } catch (const Error& why) {
+      if (primary || indexes_ != Indexes::DropThoseOfChanged)
+        throw Error("The field \"" + fieldName + "\" of \"" + tablePath_ + "\" cannot be changed: " + why.what());
+      rebuildable = false;
+    }
+    if (rebuildable) rebuilt.push_back(name);
+    std::vector<std::string>& replaced = rebuildable ? rebuiltIndexes_ : droppedIndexes_;
+    replaced.push_back(name);
+    for (const SecondaryIndex& index : indexes.secondary)
+      if (index.indexFile == name && !index.treeFile.empty()) replaced.push_back(index.treeFile);
+  }
+  if (keyChanged) {
+    refuseDuplicateKeys();
+    putInKeyOrder();
+  }
+  if (!rebuilt.empty())
+    rebuildIndexes(
+        files_, stagedTable_, tablePath_, [&](const std::string& name) { return replacement_->stagedPath(name); },
+        rebuilt);
   std::sort(droppedIndexes_.begin(), droppedIndexes_.end());
-  droppedIndexes_.erase(std::unique(droppedIndexes_.begin(), droppedIndexes_.end()), droppedIndexes_.end());
+}
+
+// Two records whose new values give them one key are refused before the
+// records are sorted, naming the values they had.
+void TableUpdate::refuseDuplicateKeys() const {
+  const auto keyFields = static_cast<std::size_t>(header_.keyFieldCount);
+  std::size_t keyWidth = 0;
+  for (std::size_t f = 0; f < keyFields; ++f) keyWidth += static_cast<std::size_t>(storedWidth(header_.fields[f]));
+  const auto keyText = [&](const std::vector<Value>& row) {
+    std::string text;
+    for (std::size_t f = 0; f < keyFields; ++f) text += (f == 0 ? "\"" : ", \"") + valueText(row[f]) + "\"";
+    return text;
+  };
+  const Table old = Table::open(tablePath_);
+  const Table staged = Table::open(openFileSource(stagedTable_), stagedBlobSource());
+  Cursor oldRows = old.cursor();
+  Cursor newRows = staged.cursor();
+  std::unordered_map<std::string, std::string> oldKeyOf;  // the new key's bytes, to the old key's text
+  std::vector<Value> before, after;
+  while (oldRows.next(before) && newRows.next(after)) {
+    const auto* bytes = reinterpret_cast<const char*>(newRows.recordBytes().data());
+    const std::string oldKey = keyText(before);
+    const auto [found, fresh] = oldKeyOf.emplace(std::string(bytes, keyWidth), oldKey);
+    if (fresh) continue;
+    std::string names;
+    for (std::size_t f = 0; f < keyFields; ++f)
+      names += (f == 0 ? "\"" : ", \"") + header_.fields[f].name + "\"";
+    throw DuplicateKeyError("The key (" + names + ") of \"" + tablePath_ + "\" must be unique: the records " +
+                            found->second + " and " + oldKey + " would both get the key " + keyText(after) +
+                            ", so nothing is changed");
+  }
+}
+
+// The staged table again, its records in the order of their new keys.
+void TableUpdate::putInKeyOrder() {
+  const auto dot = stagedTable_.find_last_of('.');
+  const std::string unsorted = stagedTable_.substr(0, dot) + ".unsorted" + stagedTable_.substr(dot);
+  files_.rename(stagedTable_, unsorted);
+  unsortedTable_ = unsorted;
+  writeInKeyOrder(files_, unsortedTable_, stagedTable_);
+  files_.remove(unsortedTable_);
+  unsortedTable_.clear();
+  reordered_ = true;
 }
 
 std::shared_ptr<const ByteSource> TableUpdate::stagedBlobSource() const {
@@ -386,6 +474,30 @@ std::shared_ptr<const ByteSource> TableUpdate::stagedBlobSource() const {
   if (blobName_) return openFileSource(joinPath(folder_, *blobName_));
   return nullptr;
 }
+
+namespace {
+
+// Whether a staged record holds what the old one held: every field but
+// `field` byte for byte and value for value, `field` as `check` accepts.
+// The first field that differs, if any.
+std::optional<std::size_t> firstDifference(const TableHeader& header, const std::vector<std::size_t>& offsets,
+                                           const std::uint8_t* oldBytes, const std::vector<Value>& before,
+                                           const std::uint8_t* newBytes, const std::vector<Value>& after,
+                                           std::optional<std::size_t> field, const ChangeCheck& check) {
+  for (std::size_t f = 0; f < before.size(); ++f) {
+    // The changed field is judged whatever it holds: a value left as it was may be one the run missed.
+    if (field && *field == f) {
+      if (check(before[f], after[f])) continue;
+      return f;
+    }
+    const auto width = static_cast<std::size_t>(storedWidth(header.fields[f]));
+    if (std::memcmp(oldBytes + offsets[f], newBytes + offsets[f], width) != 0 || !identical(before[f], after[f]))
+      return f;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress) const {
   if (!written_) throw Error("The table \"" + tablePath_ + "\" has not been written yet");
@@ -397,9 +509,22 @@ void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& ch
   if (oldSource->size() != newSource->size()) throw fail("the files differ in size");
   const auto headerSize = static_cast<std::uint64_t>(header_.headerSize);
   if (bytesOf(*oldSource, headerSize) != bytesOf(*newSource, headerSize)) throw fail("the headers differ");
+  if (reordered_)
+    verifyReordered(field, check, progress);
+  else
+    verifyInPlace(field, check, progress);
+  if (rebuiltIndexes_.empty()) return;
+  if (const std::vector<std::string> faults = checkTable(stagedTable_); !faults.empty())
+    throw fail("its rebuilt indexes do not match its records: " + faults.front());
+}
 
+void TableUpdate::verifyInPlace(std::optional<std::size_t> field, const ChangeCheck& check,
+                                const Progress& progress) const {
+  const auto fail = [&](const std::string& what) {
+    return Error("The new table \"" + stagedTable_ + "\" does not match \"" + tablePath_ + "\": " + what);
+  };
   const Table old = Table::open(tablePath_);
-  const Table fresh = Table::open(newSource, stagedBlobSource());
+  const Table fresh = Table::open(openFileSource(stagedTable_), stagedBlobSource());
   const std::vector<std::size_t> offsets = fieldOffsets(header_);
   Cursor oldRows = old.cursor();
   Cursor newRows = fresh.cursor();
@@ -413,21 +538,58 @@ void TableUpdate::verify(std::optional<std::size_t> field, const ChangeCheck& ch
     }
     if (hasOld != hasNew || oldRows.recordOffset() != newRows.recordOffset())
       throw fail("the records are not where they were from row " + std::to_string(record) + " on");
-    for (std::size_t f = 0; f < before.size(); ++f) {
-      const auto width = static_cast<std::size_t>(storedWidth(header_.fields[f]));
-      const bool sameBytes =
-          std::memcmp(oldRows.recordBytes().data() + offsets[f], newRows.recordBytes().data() + offsets[f], width) == 0;
-      // The changed field is judged whatever it holds: a value left as it was may be one the run missed.
-      if (field && *field == f) {
-        if (check(before[f], after[f])) continue;
-      } else if (sameBytes && identical(before[f], after[f])) {
-        continue;
-      }
-      throw fail("in row " + std::to_string(record) + ", field \"" + header_.fields[f].name + "\" holds " +
-                 describe(after[f]) + " where it held " + describe(before[f]));
-    }
+    if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes().data(), before, newRows.recordBytes().data(), after,
+                                       field, check))
+      throw fail("in row " + std::to_string(record) + ", field \"" + header_.fields[*f].name + "\" holds " +
+                 describe(after[*f]) + " where it held " + describe(before[*f]));
     if (record % ProgressEvery == 0 && progress) progress(record);
   }
+}
+
+// Records put in key order have moved: each staged record must match one
+// old record of its own, found by the bytes of every field but the changed one.
+void TableUpdate::verifyReordered(std::optional<std::size_t> field, const ChangeCheck& check,
+                                  const Progress& progress) const {
+  const auto fail = [&](const std::string& what) {
+    return Error("The new table \"" + stagedTable_ + "\" does not match \"" + tablePath_ + "\": " + what);
+  };
+  const std::vector<std::size_t> offsets = fieldOffsets(header_);
+  const auto recordSize = static_cast<std::size_t>(header_.recordSize);
+  const auto unchangedBytes = [&](const std::uint8_t* record) {
+    std::string bytes(reinterpret_cast<const char*>(record), recordSize);
+    if (field)
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offsets[*field]),
+                  storedWidth(header_.fields[*field]), '\0');
+    return bytes;
+  };
+  struct OldRecord {
+    std::string bytes;
+    std::vector<Value> values;
+  };
+  std::unordered_multimap<std::string, OldRecord> unmatched;
+  const Table old = Table::open(tablePath_);
+  Cursor oldRows = old.cursor();
+  std::vector<Value> row;
+  while (oldRows.next(row))
+    unmatched.emplace(unchangedBytes(oldRows.recordBytes().data()),
+                      OldRecord{std::string(reinterpret_cast<const char*>(oldRows.recordBytes().data()), recordSize), row});
+
+  const Table fresh = Table::open(openFileSource(stagedTable_), stagedBlobSource());
+  Cursor newRows = fresh.cursor();
+  for (std::uint64_t record = 1; newRows.next(row); ++record) {
+    const auto [first, last] = unmatched.equal_range(unchangedBytes(newRows.recordBytes().data()));
+    const auto match = std::find_if(first, last, [&](const auto& candidate) {
+      const auto* oldBytes = reinterpret_cast<const std::uint8_t*>(candidate.second.bytes.data());
+      return !firstDifference(header_, offsets, oldBytes, candidate.second.values, newRows.recordBytes().data(), row, field,
+                              check);
+    });
+    if (match == last)
+      throw fail("its record " + std::to_string(record) + " in key order is none of the old records with " +
+                 (field ? "field \"" + header_.fields[*field].name + "\" changed" : std::string("nothing changed")));
+    unmatched.erase(match);
+    if (record % ProgressEvery == 0 && progress) progress(record);
+  }
+  if (!unmatched.empty()) throw fail(std::to_string(unmatched.size()) + " of the old records are missing");
 }
 
 void TableUpdate::commit(AsideKeeper* keeper) {
@@ -435,6 +597,7 @@ void TableUpdate::commit(AsideKeeper* keeper) {
   std::vector<std::string> replaced{tableName_};
   if (!stagedBlobs_.empty()) replaced.push_back(*blobName_);
   replaced.insert(replaced.end(), droppedIndexes_.begin(), droppedIndexes_.end());
+  replaced.insert(replaced.end(), rebuiltIndexes_.begin(), rebuiltIndexes_.end());
   replacement_->commit(replaced, keeper);
 }
 

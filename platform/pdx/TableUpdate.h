@@ -13,9 +13,13 @@
 // that covers no changed field stays valid byte for byte. A changed memo
 // keeps its place in the memo file when its length is the same and is
 // appended otherwise; the memo file is staged only when a memo changes.
-// Every other family file stays where it is, untouched. An index that
-// covers a changed field is removed only when the caller allows it; a
-// change to a key field is refused, since the records would have to move.
+// Every other family file stays where it is, untouched.
+//
+// Where a changed field is covered by the key or a secondary index, the
+// indexes follow as the caller allows (Indexes): a changed key puts the
+// records in key order (the same blocks, each holding as many records) and
+// every index is rebuilt; a changed indexed field rebuilds that index. Two
+// records given the same key are refused, naming their old values.
 //
 // The folder lock, the recovery of leftovers, the staged names and the
 // journal are FamilyReplacement's (SafeReplace.h).
@@ -70,8 +74,9 @@ std::optional<std::string> keepUnholdableLetters(const std::string& before, cons
 class TableUpdate {
  public:
   enum class Indexes {
-    Keep,                 // a changed field that an index covers is refused
-    DropThoseOfChanged,   // the secondary indexes covering a changed field are removed
+    Keep,                // a changed field that an index covers is refused
+    Rebuild,             // the indexes a change involves are rebuilt; one that cannot be is refused
+    DropThoseOfChanged,  // as Rebuild, but a secondary index that cannot be rebuilt is removed
   };
 
   // Takes the folder's replacement lock and puts right what an interrupted
@@ -94,11 +99,17 @@ class TableUpdate {
   bool changed(std::size_t field) const { return changed_.at(field); }
   // The index files the commit removes.
   const std::vector<std::string>& droppedIndexes() const { return droppedIndexes_; }
+  // The index files (trees included) rebuilt under staged names, which the commit puts in place.
+  const std::vector<std::string>& rebuiltIndexes() const { return rebuiltIndexes_; }
+  // Whether the records were put in a new order because their key changed.
+  bool reordered() const { return reordered_; }
 
   // Reads the staged table against the old one: the header identical, every
   // field but `field` byte for byte (memos value for value), and `field`
-  // either as it was or as `check` accepts. Throws Error at the first
-  // difference; the folder is then as it was.
+  // either as it was or as `check` accepts. Records put in key order are
+  // matched to the old ones by content rather than by place. Rebuilt indexes
+  // are checked against the records. Throws Error at the first difference;
+  // the folder is then as it was.
   void verify(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress = {}) const;
 
   // Puts the staged table (and memo file) in place of the old ones and
@@ -111,7 +122,12 @@ class TableUpdate {
  private:
   class Writing;
   void writeStaged(const ChangeSource& changes, const Progress& progress);
+  void followIndexes();
+  void refuseDuplicateKeys() const;
+  void putInKeyOrder();
   std::shared_ptr<const ByteSource> stagedBlobSource() const;
+  void verifyInPlace(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress) const;
+  void verifyReordered(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress) const;
 
   FileOps& files_;
   std::string tablePath_;
@@ -125,6 +141,9 @@ class TableUpdate {
   std::string stagedBlobs_;  // empty until a memo changes
   std::vector<bool> changed_;
   std::vector<std::string> droppedIndexes_;
+  std::vector<std::string> rebuiltIndexes_;
+  std::string unsortedTable_;  // the staged table before it was put in key order, while it exists
+  bool reordered_ = false;
   bool written_ = false;
 };
 

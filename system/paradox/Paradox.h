@@ -84,10 +84,11 @@ struct FieldChange {
   int historyEntries = pdx::DefaultHistoryEntries;
 };
 
-// Where the field orders the table through its key or a secondary index,
-// whose files a write-back cannot yet rebuild, asks whether the table may
-// lose them, naming the field, the index and the cost. What the user agreed
-// to (None when nothing covers the field), or nothing when the answer is No.
+// Where changing the field means re-sorting the records by their key or
+// rebuilding an index, and the table's sort order or the index file keeps
+// the engine from doing so exactly, asks whether the table may lose them,
+// naming the field, the index and the cost. What the user agreed to (None
+// when everything involved is rebuilt), or nothing when the answer is No.
 std::optional<ado::IndexLoss> AskAboutIndexes(const QString& table, const QString& field, const DataAccess& access,
                                               ui::MessageBoxes& boxes);
 

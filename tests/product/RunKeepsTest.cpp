@@ -2,7 +2,9 @@
 // list the user guide gives.
 
 #include "app/CommandLine.h"
+#include "platform/pdx/IndexCheck.h"
 #include "tests/support/DataAccessFixtures.h"
+#include "tests/support/IndexedTable.h"
 #include "tests/support/TableFiles.h"
 #include "tests/support/UnusualTables.h"
 
@@ -192,40 +194,79 @@ TEST(RunKeeps, UnusualValuesOfOtherFieldsKeepTheirBytes) {
   EXPECT_EQ(Comparable(changed.rows[1][4]), QStringLiteral("PRAHA"));
 }
 
-// A key or indexed field: the command line answers the question No unless
-// told otherwise, and changes nothing; with --drop-indexes a secondary index
-// goes and everything else stays, and a key field's table comes back unkeyed.
-TEST(RunKeeps, AKeyOrIndexedFieldIsChangedOnlyWhenTheUserLetsItsIndexesGo) {
+void lowerCase(const DataFolders& folders, const QString& table, const QString& field) {
+  const Outcome outcome = runCommandLine(folders, {QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"), table,
+                                                   QStringLiteral("--field"), field, QStringLiteral("--case"), QStringLiteral("lower")});
+  EXPECT_EQ(outcome.status, 0) << outcome.errors.toStdString();
+}
+
+std::vector<std::string> checked(const DataFolders& folders, const QString& table) {
+  return pdx::checkTable(folders.path(table).toStdString());
+}
+
+// A key or indexed field in a sort order the engine reproduces (CUSTOMER's
+// City indexed and HERCULES keyed on TEMPLATE, both in ANSII850): no
+// question; the index rebuilt, the records in the order of their new key,
+// every other family file as it was, and the table passes the check.
+TEST(RunKeeps, AKeyOrIndexedFieldInAReproducedOrderIsRebuiltWithoutAQuestion) {
   DataFolders folders;
   if (!folders.copyCorpusTable(QStringLiteral("db/CUSTOMER.DB"))) GTEST_SKIP() << "corpus absent";
   const auto before = folderBytes(folders);
-  const Outcome refused = changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"), {});
+  const Outcome indexed = changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"), {});
+  ASSERT_EQ(indexed.status, 0) << indexed.errors.toStdString();
+  const auto after = folderBytes(folders);
+  EXPECT_EQ(after.size(), before.size());
+  for (const char* kept : {"CUSTOMER.PX", "CUSTOMER.MB"})
+    EXPECT_EQ(after.at(QLatin1String(kept)), before.at(QLatin1String(kept))) << kept;
+  EXPECT_EQ(checked(folders, QStringLiteral("CUSTOMER.DB")), std::vector<std::string>{});
+  EXPECT_EQ(Comparable(ReadTable(folders.path(QStringLiteral("CUSTOMER.DB"))).rows[0][5]), QStringLiteral("SANTA CRUZ"));
+
+  DataFolders keyed;
+  if (!keyed.copyCorpusTable(QStringLiteral("db/HERCULES.DB"))) GTEST_SKIP() << "corpus absent";
+  const TableContent original = ReadTable(keyed.path(QStringLiteral("HERCULES.DB")));
+  lowerCase(keyed, QStringLiteral("HERCULES"), QStringLiteral("TEMPLATE"));
+  EXPECT_EQ(checked(keyed, QStringLiteral("HERCULES.DB")), std::vector<std::string>{});
+  const TableContent written = ReadTable(keyed.path(QStringLiteral("HERCULES.DB")));
+  ASSERT_EQ(written.rows.size(), original.rows.size());
+  QStringList was, is;
+  for (const auto& row : original.rows) was << row[0].toText().toLower() + QLatin1Char('|') + Comparable(row[1]);
+  for (const auto& row : written.rows) is << row[0].toText() + QLatin1Char('|') + Comparable(row[1]);
+  was.sort();
+  is.sort();
+  EXPECT_EQ(is, was);
+  EXPECT_TRUE(pdx::Table::inspect(keyed.path(QStringLiteral("HERCULES.DB")).toStdString()).keyed());
+}
+
+// A key or indexed field in an order the engine does not reproduce: the
+// command line answers the question No unless told otherwise, and changes
+// nothing; with --drop-indexes a secondary index goes and everything else
+// stays, and a key field's table comes back unkeyed.
+TEST(RunKeeps, AKeyOrIndexedFieldInAnotherOrderIsChangedOnlyWhenTheUserLetsItsIndexesGo) {
+  DataFolders folders;
+  const std::vector<Person> people{{"eve", "york", 31}, {"Bob", "Leeds", 40}, {"adam", "bath", 25}};
+  WriteIndexedPeople(folders.dataFolder().toStdString(), people, "china");
+  const auto before = folderBytes(folders);
+  const Outcome refused = changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Town"), {});
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(refused.errors.contains(QStringLiteral("CUSTOMER.X06"))) << refused.errors.toStdString();
+  EXPECT_TRUE(refused.errors.contains(QStringLiteral("PEOPLE.X02"))) << refused.errors.toStdString();
   EXPECT_FALSE(refused.output.contains(QStringLiteral("Done.")));
   EXPECT_EQ(folderBytes(folders), before);
 
   const Outcome dropped =
-      changeCase(folders, QStringLiteral("CUSTOMER"), QStringLiteral("City"), {QStringLiteral("--drop-indexes")});
+      changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Town"), {QStringLiteral("--drop-indexes")});
   ASSERT_EQ(dropped.status, 0) << dropped.errors.toStdString();
   const auto after = folderBytes(folders);
-  EXPECT_EQ(after.count(QStringLiteral("CUSTOMER.X06")) + after.count(QStringLiteral("CUSTOMER.Y06")), 0u);
-  EXPECT_EQ(after.at(QStringLiteral("CUSTOMER.PX")), before.at(QStringLiteral("CUSTOMER.PX")));
-  EXPECT_EQ(after.at(QStringLiteral("CUSTOMER.MB")), before.at(QStringLiteral("CUSTOMER.MB")));
-  const pdx::TableHeader header = pdx::Table::inspect(folders.path(QStringLiteral("CUSTOMER.DB")).toStdString());
-  EXPECT_TRUE(header.keyed());
-  EXPECT_EQ(header.level, "7.x");
+  EXPECT_EQ(after.count(QStringLiteral("PEOPLE.X02")) + after.count(QStringLiteral("PEOPLE.Y02")), 0u);
+  EXPECT_EQ(after.at(QStringLiteral("PEOPLE.PX")), before.at(QStringLiteral("PEOPLE.PX")));
+  EXPECT_TRUE(pdx::Table::inspect(folders.path(QStringLiteral("PEOPLE.DB")).toStdString()).keyed());
 
-  DataFolders keyed;
-  if (!keyed.copyCorpusTable(QStringLiteral("db/HERCULES.DB"))) GTEST_SKIP() << "corpus absent";
-  const auto keyedBefore = folderBytes(keyed);
-  EXPECT_EQ(changeCase(keyed, QStringLiteral("HERCULES"), QStringLiteral("TEMPLATE"), {}).status, 1);
-  EXPECT_EQ(folderBytes(keyed), keyedBefore);
+  EXPECT_EQ(changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Name"), {}).status, 1);
+  EXPECT_EQ(folderBytes(folders), after);
   const Outcome unkeyed =
-      changeCase(keyed, QStringLiteral("HERCULES"), QStringLiteral("TEMPLATE"), {QStringLiteral("--drop-indexes")});
+      changeCase(folders, QStringLiteral("PEOPLE"), QStringLiteral("Name"), {QStringLiteral("--drop-indexes")});
   ASSERT_EQ(unkeyed.status, 0) << unkeyed.errors.toStdString();
-  EXPECT_EQ(folderFiles(keyed), (QStringList{QStringLiteral("HERCULES.DB"), QStringLiteral("HERCULES.MB")}));
-  const pdx::TableHeader written = pdx::Table::inspect(keyed.path(QStringLiteral("HERCULES.DB")).toStdString());
+  EXPECT_EQ(folderFiles(folders), QStringList{QStringLiteral("PEOPLE.DB")});
+  const pdx::TableHeader written = pdx::Table::inspect(folders.path(QStringLiteral("PEOPLE.DB")).toStdString());
   EXPECT_FALSE(written.keyed());
   EXPECT_EQ(written.level, "5.x");
 }

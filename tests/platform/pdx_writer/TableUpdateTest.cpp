@@ -2,11 +2,14 @@
 #include "platform/pdx/Family.h"
 #include "platform/pdx/FieldCodec.h"
 #include "platform/pdx/Header.h"
+#include "platform/pdx/IndexBuild.h"
+#include "platform/pdx/IndexCheck.h"
 #include "platform/pdx/TableUpdate.h"
 #include "platform/pdx/Writer.h"
 #include "tests/platform/pdx/CorpusSupport.h"
 #include "tests/platform/pdx_writer/TempFolder.h"
 #include "tests/support/FaultInjectingFileOps.h"
+#include "tests/support/IndexedTable.h"
 
 #include <gtest/gtest.h>
 
@@ -183,7 +186,8 @@ TEST_F(TableUpdateTest, AKeyFieldChangeIsRefusedAndTheFolderStaysAsItWas) {
   EXPECT_EQ(snapshot(temp.path()), before);
 }
 
-TEST_F(TableUpdateTest, AnIndexedFieldIsRefusedOrLosesOnlyItsIndexAsTheCallerAllows) {
+// CUSTOMER's City is indexed by .X06/.Y06 in the sort order ANSII850.
+TEST_F(TableUpdateTest, AnIndexedFieldIsRefusedOrHasItsIndexRebuiltAsTheCallerAllows) {
   if (!test::corpusPresent()) GTEST_SKIP() << "no corpus";
   const std::string table = copyOfCorpus("db", "CUSTOMER.DB");
   const auto before = snapshot(temp.path());
@@ -199,12 +203,13 @@ TEST_F(TableUpdateTest, AnIndexedFieldIsRefusedOrLosesOnlyItsIndexAsTheCallerAll
   }
   EXPECT_EQ(snapshot(temp.path()), before);
 
-  TableUpdate update(files, table, TableUpdate::Indexes::DropThoseOfChanged);
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
   update.write(changing(city, upperAscii));
+  EXPECT_EQ(update.rebuiltIndexes(), (std::vector<std::string>{"CUSTOMER.X06", "CUSTOMER.Y06"}));
   update.verify(city, acceptingAll());
   update.commit();
+  EXPECT_EQ(checkTable(table), std::vector<std::string>{});
   const auto after = snapshot(temp.path());
-  EXPECT_EQ(after.count("CUSTOMER.X06") + after.count("CUSTOMER.Y06"), 0u);
   for (const char* kept : {"CUSTOMER.PX", "CUSTOMER.MB"}) EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
 }
 
@@ -331,6 +336,178 @@ TEST_F(TableUpdateTest, EveryFailingFileOperationLeavesTheFolderAsItWasOrTheNewT
       restore(before);
     }
   }
+}
+
+
+// PEOPLE: keyed on Name in the sort order "ascii", Town indexed by .X02/.Y02.
+class IndexedTableUpdateTest : public TableUpdateTest {
+ protected:
+  std::string people(const std::vector<test::Person>& rows) {
+    const std::string table = test::WriteIndexedPeople(temp.path(), rows);
+    // A family file no index change concerns, which must stay as it was.
+    std::ofstream(temp.file("PEOPLE.VAL"), std::ios::binary) << "validity checks";
+    return table;
+  }
+  static std::vector<std::string> names(const std::vector<std::vector<Value>>& rows) {
+    std::vector<std::string> out;
+    for (const auto& row : rows) out.push_back(std::get<std::string>(row[0]));
+    return out;
+  }
+  static std::map<std::string, std::vector<Value>> byUpperName(const std::vector<std::vector<Value>>& rows) {
+    std::map<std::string, std::vector<Value>> out;
+    for (auto row : rows) {
+      row[0] = upperAscii(std::get<std::string>(row[0]));
+      out[std::get<std::string>(row[0])] = row;
+    }
+    return out;
+  }
+  const std::vector<test::Person> rows_{{"eve", "york", 31}, {"Bob", "Leeds", 40}, {"adam", "bath", 25},
+                                        {"Dora", "Ayr", 52}, {"carl", "Zennor", 19}};
+};
+
+TEST_F(IndexedTableUpdateTest, TheMadeTableIsSoundAndInAsciiKeyOrder) {
+  const std::string table = people(rows_);
+  EXPECT_EQ(checkTable(table), std::vector<std::string>{});
+  EXPECT_EQ(names(rowsOf(table)), (std::vector<std::string>{"Bob", "Dora", "adam", "carl", "eve"}));
+  const IndexDescription indexes = describeIndexes(table);
+  EXPECT_EQ(indexes.primaryIndexFile, "PEOPLE.PX");
+  ASSERT_EQ(indexes.secondary.size(), 1u);
+  EXPECT_EQ(indexes.secondary[0].treeFile, "PEOPLE.Y02");
+}
+
+// Upper-casing the key moves "adam", "carl" and "eve" between "Bob" and
+// "Dora": the records are put in key order and every index is rebuilt.
+TEST_F(IndexedTableUpdateTest, AChangedKeyPutsTheRecordsInKeyOrderAndRebuildsEveryIndex) {
+  const std::string table = people(rows_);
+  const auto before = snapshot(temp.path());
+  const auto oldRows = rowsOf(table);
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+  update.write(changing(0, upperAscii));
+  EXPECT_TRUE(update.reordered());
+  EXPECT_EQ(update.rebuiltIndexes(), (std::vector<std::string>{"PEOPLE.PX", "PEOPLE.X02", "PEOPLE.Y02"}));
+  update.verify(0, [](const Value& was, const Value& is) {
+    return std::get<std::string>(is) == upperAscii(std::get<std::string>(was));
+  });
+  update.commit();
+
+  const auto newRows = rowsOf(table);
+  EXPECT_EQ(names(newRows), (std::vector<std::string>{"ADAM", "BOB", "CARL", "DORA", "EVE"}));
+  EXPECT_EQ(byUpperName(newRows), byUpperName(oldRows));
+  EXPECT_EQ(checkTable(table), std::vector<std::string>{});
+  const auto after = snapshot(temp.path());
+  EXPECT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.at("PEOPLE.VAL"), before.at("PEOPLE.VAL"));
+  EXPECT_EQ(after.at("PEOPLE.DB").size(), before.at("PEOPLE.DB").size());
+}
+
+TEST_F(IndexedTableUpdateTest, AChangedIndexedFieldRebuildsOnlyItsIndexAndNoRecordMoves) {
+  const std::string table = people(rows_);
+  const auto before = snapshot(temp.path());
+  const auto oldRows = rowsOf(table);
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+  update.write(changing(1, upperAscii));
+  EXPECT_FALSE(update.reordered());
+  EXPECT_EQ(update.rebuiltIndexes(), (std::vector<std::string>{"PEOPLE.X02", "PEOPLE.Y02"}));
+  update.verify(1, acceptingAll());
+  update.commit();
+
+  const auto newRows = rowsOf(table);
+  ASSERT_EQ(newRows.size(), oldRows.size());
+  for (std::size_t r = 0; r < newRows.size(); ++r) {
+    EXPECT_EQ(newRows[r][0], oldRows[r][0]);
+    EXPECT_EQ(std::get<std::string>(newRows[r][1]), upperAscii(std::get<std::string>(oldRows[r][1])));
+    EXPECT_EQ(newRows[r][2], oldRows[r][2]);
+  }
+  EXPECT_EQ(checkTable(table), std::vector<std::string>{});
+  const auto after = snapshot(temp.path());
+  for (const char* kept : {"PEOPLE.PX", "PEOPLE.VAL"}) EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
+  // Mixed case sorts "bath" after "Zennor"; upper-cased, "BATH" comes second.
+  EXPECT_NE(after.at("PEOPLE.X02"), before.at("PEOPLE.X02"));
+}
+
+// "smith" and "Smith" are two keys in "ascii"; upper-cased they would be one.
+TEST_F(IndexedTableUpdateTest, TwoRecordsGivenOneKeyAreRefusedNamingBothOldValuesAndNothingChanges) {
+  const std::string table = people({{"smith", "Ayr", 1}, {"jones", "Bath", 2}, {"Smith", "Cork", 3}});
+  const auto before = snapshot(temp.path());
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+  try {
+    update.write(changing(0, upperAscii));
+    FAIL() << "a duplicate key was accepted";
+  } catch (const DuplicateKeyError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("(\"Name\")"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"Smith\" and \"smith\""), std::string::npos) << message;
+    EXPECT_NE(message.find("\"SMITH\""), std::string::npos) << message;
+  }
+  EXPECT_EQ(snapshot(temp.path()), before);
+}
+
+TEST_F(IndexedTableUpdateTest, AReorderedTableWithAnotherFieldAlteredFailsTheCheck) {
+  const std::string table = people(rows_);
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+  update.write(changing(0, upperAscii));
+  // The first record's Age (after Name and Town, 40 bytes into it) in the staged table.
+  const auto header = Table::inspect(table);
+  const auto ageAt = static_cast<std::streamoff>(header.headerSize + 6 + 40);
+  {
+    std::fstream staged(update.stagedTablePath(), std::ios::in | std::ios::out | std::ios::binary);
+    staged.seekp(ageAt);
+    staged.put(0x7F);
+  }
+  EXPECT_THROW(update.verify(0, acceptingAll()), Error);
+}
+
+// PEOPLE in an order the engine does not reproduce ("china" is no order of code page 1252).
+TEST_F(IndexedTableUpdateTest, AnIndexInAnOrderNotReproducedIsRefusedUnlessItMayBeDropped) {
+  const std::string table = test::WriteIndexedPeople(temp.path(), rows_, "china");
+  const auto before = snapshot(temp.path());
+  {
+    TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+    try {
+      update.write(changing(1, upperAscii));
+      FAIL() << "an index was rebuilt in a sort order not reproduced";
+    } catch (const Error& error) {
+      EXPECT_NE(std::string(error.what()).find("\"Town\""), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("\"china\""), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(snapshot(temp.path()), before);
+  {
+    TableUpdate update(files, table, TableUpdate::Indexes::DropThoseOfChanged);
+    EXPECT_THROW(update.write(changing(0, upperAscii)), Error);  // the key cannot be dropped
+  }
+  EXPECT_EQ(snapshot(temp.path()), before);
+
+  TableUpdate update(files, table, TableUpdate::Indexes::DropThoseOfChanged);
+  update.write(changing(1, upperAscii));
+  EXPECT_EQ(update.droppedIndexes(), (std::vector<std::string>{"PEOPLE.X02", "PEOPLE.Y02"}));
+  update.verify(1, acceptingAll());
+  update.commit();
+  const auto after = snapshot(temp.path());
+  EXPECT_EQ(after.count("PEOPLE.X02") + after.count("PEOPLE.Y02"), 0u);
+  EXPECT_EQ(after.at("PEOPLE.PX"), before.at("PEOPLE.PX"));
+}
+
+// Player's key is a number; its composite index, on a number too, moves with the records.
+TEST_F(IndexedTableUpdateTest, AKeyChangeRebuildsTheCompositeIndexToo) {
+  if (!test::corpusPresent()) GTEST_SKIP() << "no corpus";
+  const std::string table = copyOfCorpus("wdpl", "Player.DB");
+  const auto before = snapshot(temp.path());
+  TableUpdate update(files, table, TableUpdate::Indexes::Rebuild);
+  update.write([](const std::vector<Value>& row, RecordChanges& changes) {
+    if (row.empty()) return false;
+    if (const auto* number = std::get_if<double>(&row[0])) changes[0] = Value(-*number);
+    return true;
+  });
+  EXPECT_TRUE(update.reordered());
+  EXPECT_EQ(update.rebuiltIndexes(), (std::vector<std::string>{"Player.PX", "Player.XG0", "Player.YG0"}));
+  update.verify(0, [](const Value& was, const Value& is) { return std::get<double>(is) == -std::get<double>(was); });
+  update.commit();
+  EXPECT_EQ(checkTable(table), std::vector<std::string>{});
+  const auto after = snapshot(temp.path());
+  for (const char* kept : {"Player.FAM", "Player.TV"}) EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
+  const auto rows = rowsOf(table);
+  for (std::size_t r = 1; r < rows.size(); ++r) EXPECT_LT(std::get<double>(rows[r - 1][0]), std::get<double>(rows[r][0]));
 }
 
 }  // namespace

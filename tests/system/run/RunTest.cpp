@@ -1,6 +1,8 @@
 #include "tests/system/run/RunFixture.h"
 
 #include "platform/pdx/Generate.h"
+#include "platform/pdx/IndexCheck.h"
+#include "tests/support/IndexedTable.h"
 
 #include <algorithm>
 #include <chrono>
@@ -199,6 +201,69 @@ TEST_F(RunTest, TwoHundredThousandDistinctValuesAreUpdatedInSeconds) {
   EXPECT_LT(seconds, 90.0);
   RecordProperty("update_loop_seconds", std::to_string(seconds));
   EXPECT_TRUE(boxes.errorReports().isEmpty()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+}
+
+// PEOPLE: keyed on Name in the sort order "ascii", Town indexed by .X02/.Y02.
+class IndexedRunTest : public RunTest {
+ protected:
+  void make(const std::vector<Person>& rows) {
+    WriteIndexedPeople(folders.dataFolder().toStdString(), rows);
+    QFile validity(folders.path(QStringLiteral("PEOPLE.VAL")));
+    ASSERT_TRUE(validity.open(QIODevice::WriteOnly));
+    validity.write("validity checks");
+  }
+  void runOn(const QString& field, const QString& choice) {
+    useTable(QStringLiteral("PEOPLE"), field);
+    window.choice = choice;
+    before = folders.snapshot();
+  }
+  QStringList column(std::size_t field) const {
+    QStringList values;
+    for (const auto& row : ReadTable(folders.path(QStringLiteral("PEOPLE.DB"))).rows) values << row[field].toText();
+    return values;
+  }
+  const std::vector<Person> people{{"eve", "york", 31}, {"Bob", "Leeds", 40}, {"adam", "bath", 25}, {"Dora", "Ayr", 52}};
+  std::map<QString, QByteArray> before;
+};
+
+TEST_F(IndexedRunTest, AKeyFieldInAnAsciiOrderIsChangedWithoutAQuestionAndTheRecordsReSorted) {
+  make(people);
+  runOn(QStringLiteral("Name"), QStringLiteral("UPPER CASE"));
+  EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(boxes.questions().isEmpty());
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+  EXPECT_EQ(column(0), (QStringList{"ADAM", "BOB", "DORA", "EVE"}));
+  EXPECT_EQ(column(1), (QStringList{"bath", "Leeds", "Ayr", "york"}));
+  EXPECT_EQ(column(2), (QStringList{"25", "40", "52", "31"}));
+  EXPECT_EQ(pdx::checkTable(folders.path(QStringLiteral("PEOPLE.DB")).toStdString()), std::vector<std::string>{});
+  const auto after = folders.snapshot();
+  EXPECT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.at(QStringLiteral("PEOPLE.VAL")), before.at(QStringLiteral("PEOPLE.VAL")));
+}
+
+TEST_F(IndexedRunTest, AnIndexedFieldRebuildsItsIndexAndLeavesTheKeyAsItWas) {
+  make(people);
+  runOn(QStringLiteral("Town"), QStringLiteral("lower case"));
+  EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(boxes.questions().isEmpty());
+  EXPECT_EQ(column(0), (QStringList{"Bob", "Dora", "adam", "eve"}));
+  EXPECT_EQ(column(1), (QStringList{"leeds", "ayr", "bath", "york"}));
+  EXPECT_EQ(pdx::checkTable(folders.path(QStringLiteral("PEOPLE.DB")).toStdString()), std::vector<std::string>{});
+  const auto after = folders.snapshot();
+  for (const char* kept : {"PEOPLE.PX", "PEOPLE.VAL"})
+    EXPECT_EQ(after.at(QLatin1String(kept)), before.at(QLatin1String(kept))) << kept;
+}
+
+TEST_F(IndexedRunTest, AKeyCollisionIsReportedNamingBothValuesAndTheFolderIsUnchanged) {
+  make({{"smith", "Ayr", 1}, {"jones", "Bath", 2}, {"Smith", "Cork", 3}});
+  runOn(QStringLiteral("Name"), QStringLiteral("UPPER CASE"));
+  EXPECT_FALSE(run());
+  ASSERT_EQ(boxes.errorReports().size(), 1);
+  const QString report = boxes.errorReports().front();
+  EXPECT_TRUE(report.contains(QStringLiteral("\"Smith\" and \"smith\""))) << report.toStdString();
+  EXPECT_TRUE(report.contains(QStringLiteral("\"Name\""))) << report.toStdString();
+  EXPECT_TRUE(boxes.informs().isEmpty());
+  EXPECT_EQ(folders.snapshot(), before);
 }
 
 }  // namespace
