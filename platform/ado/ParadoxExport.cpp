@@ -236,21 +236,13 @@ bool readsBackTheSame(const Value& scratch, const pdx::Value& before, const pdx:
   return was.toText() == scratch.toText();
 }
 
-bool identical(const pdx::Value& a, const pdx::Value& b) {
-  if (const auto* number = std::get_if<double>(&a)) {
-    const auto* other = std::get_if<double>(&b);
-    return other && std::memcmp(number, other, sizeof(double)) == 0;
-  }
-  return a == b;
-}
-
 // The value a record's field is to hold, or nothing when it keeps its old one
 // (and so its bytes, whatever the scratch database could not represent).
 std::optional<pdx::Value> changedValue(const Value& scratch, const pdx::Value& before, const pdx::Field& field,
                                        const pdx::CodePage& codePage) {
   try {
     pdx::Value fresh = ToParadox(scratch, field);
-    if (identical(fresh, before) || readsBackTheSame(scratch, before, field, codePage)) return std::nullopt;
+    if (pdx::identical(fresh, before) || readsBackTheSame(scratch, before, field, codePage)) return std::nullopt;
     return fresh;
   } catch (const Error&) {
     if (readsBackTheSame(scratch, before, field, codePage)) return std::nullopt;

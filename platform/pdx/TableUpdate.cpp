@@ -83,15 +83,6 @@ std::string bytesOf(const ByteSource& source, std::uint64_t size) {
   return bytes;
 }
 
-bool identical(const Value& a, const Value& b) {
-  // Doubles bit for bit: -0 and 0 compare equal but are stored differently.
-  if (const auto* number = std::get_if<double>(&a)) {
-    const auto* other = std::get_if<double>(&b);
-    return other && std::memcmp(number, other, sizeof(double)) == 0;
-  }
-  return a == b;
-}
-
 }  // namespace
 
 std::optional<std::string> keepUnholdableLetters(const std::string& before, const std::string& after,

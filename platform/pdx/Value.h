@@ -4,6 +4,7 @@
 // and the writer. Free of Qt: text is UTF-8.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <variant>
 #include <vector>
@@ -80,5 +81,15 @@ struct Null {
 // file keeps in front of it.
 using Value = std::variant<Null, std::string, std::int64_t, double, bool, Decimal, Date, TimeOfDay,
                            Timestamp, Bytes>;
+
+// Whether two values are one and the same as stored: doubles must match bit
+// for bit, since -0 and 0 compare equal but are stored differently.
+inline bool identical(const Value& a, const Value& b) {
+  if (const auto* number = std::get_if<double>(&a)) {
+    const auto* other = std::get_if<double>(&b);
+    return other && std::memcmp(number, other, sizeof(double)) == 0;
+  }
+  return a == b;
+}
 
 }  // namespace orl::pdx

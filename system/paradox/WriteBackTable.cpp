@@ -105,17 +105,6 @@ bool changedAsExpected(const ado::Value& before, const ado::Value& after, const 
   return false;
 }
 
-// Whether two values read from the tables are one and the same, which
-// spares most fields their comparison as data-access values. Doubles
-// must match bit for bit: -0 and 0 compare equal but read differently.
-bool identical(const pdx::Value& a, const pdx::Value& b) {
-  if (const auto* number = std::get_if<double>(&a)) {
-    const auto* other = std::get_if<double>(&b);
-    return other && std::memcmp(number, other, sizeof(double)) == 0;
-  }
-  return a == b;
-}
-
 Error notReplaced(const QString& table, const QString& what) {
   return Error::provider(
       QStringLiteral("The table '%1' was not replaced: %2. The old table is kept unchanged.").arg(table, what));
@@ -168,7 +157,7 @@ void CheckNewTable(const QString& table, const QString& oldFile, const QString& 
                        .arg(r));
       for (std::size_t f = 0; f < oldRow.size(); ++f) {
         const bool isChanged = changed && f == *changed;
-        if (!isChanged && identical(oldRow[f], newRow[f])) continue;
+        if (!isChanged && pdx::identical(oldRow[f], newRow[f])) continue;
         const ado::Value was = ado::FromParadox(oldRow[f], before.fields()[f].type, beforePage);
         const ado::Value is = ado::FromParadox(newRow[f], after.fields()[f].type, afterPage);
         const bool right = isChanged ? changedAsExpected(was, is, *change, *expected) : sameValue(was, is);
