@@ -67,7 +67,8 @@ class TableRows final : public Rows {
 }  // namespace
 
 std::optional<QString> LockHolder(const QString& path) {
-  const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a pipe in the table's place must not hang the probe.
+  const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return std::nullopt;
   std::optional<QString> holder;
   struct flock wanted {};

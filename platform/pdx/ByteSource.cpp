@@ -93,12 +93,20 @@ class MemorySource final : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a pipe standing in a table's place is refused
+  // instead of waiting forever for a writer; reads of a file ignore the flag.
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) throw Error(path + ": cannot be opened (" + std::strerror(errno) + ")");
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (::fstat(descriptor, &status) != 0) {
+    const int error = errno;
     ::close(descriptor);
-    throw Error(path + ": is not a readable file");
+    throw Error(path + ": cannot be read (" + std::strerror(error) + ")");
+  }
+  if (!S_ISREG(status.st_mode)) {
+    ::close(descriptor);
+    throw Error(path + ": is not a regular file (a pipe, a device or a folder stands in its place), so it is not "
+                       "read; only table files are");
   }
   return std::make_unique<FileSource>(path, descriptor, static_cast<std::uint64_t>(status.st_size));
 }

@@ -152,8 +152,13 @@ void PosixFileOps::syncFolder(const std::string& folder) {
 }
 
 std::string PosixFileOps::readSmallFile(const std::string& path, std::size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) throw FileOpError(FileOp::Read, path, errno);
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    throw FileOpError(FileOp::Read, path, EINVAL);
+  }
   std::string content;
   char buffer[4096];
   for (;;) {

@@ -12,6 +12,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -269,6 +271,27 @@ TEST(RunKeeps, AKeyOrIndexedFieldInAnotherOrderIsChangedOnlyWhenTheUserLetsItsIn
   const pdx::TableHeader written = pdx::Table::inspect(folders.path(QStringLiteral("PEOPLE.DB")).toStdString());
   EXPECT_FALSE(written.keyed());
   EXPECT_EQ(written.level, "5.x");
+}
+
+// A pipe in place of a table or its memo file is refused with a message, and
+// nothing waits for a writer that never comes.
+TEST(RunKeeps, APipeInPlaceOfATableFileIsRefusedAtOnce) {
+  DataFolders folders;
+  ASSERT_EQ(::mkfifo(folders.path(QStringLiteral("PIPE.db")).toLocal8Bit().constData(), 0600), 0);
+  WriteTable(folders.path(QStringLiteral("MEMO.db")), {{"Notes", FieldType::Memo, 20}},
+             {{std::string("a note longer than the record keeps")}});
+  ASSERT_TRUE(QFile::remove(folders.path(QStringLiteral("MEMO.mb"))));
+  ASSERT_EQ(::mkfifo(folders.path(QStringLiteral("MEMO.mb")).toLocal8Bit().constData(), 0600), 0);
+  for (const char* table : {"PIPE", "MEMO"}) {
+    SCOPED_TRACE(table);
+    const Outcome listed = runCommandLine(folders, {QStringLiteral("--folder"), folders.dataFolder(),
+                                                    QStringLiteral("--table"), QLatin1String(table),
+                                                    QStringLiteral("--list-fields")});
+    const Outcome run = changeCase(folders, QLatin1String(table), QStringLiteral("Notes"), {});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE((listed.errors + run.errors).contains(QStringLiteral("is not a regular file")))
+        << (listed.errors + run.errors).toStdString();
+  }
 }
 
 }  // namespace

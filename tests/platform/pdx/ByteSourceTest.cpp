@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +17,23 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace pdx = orl::pdx;
+
+// A pipe or a folder where a table file should be is refused at once: opening
+// a pipe for reading would otherwise wait forever for a writer.
+TEST(FileSource, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+  const fs::path folder = fs::temp_directory_path() / ("orlintide-fifo-" + std::to_string(::getpid()));
+  fs::create_directories(folder / "T.mb");
+  ASSERT_EQ(::mkfifo((folder / "T.db").c_str(), 0600), 0);
+  for (const char* name : {"T.db", "T.mb"}) {
+    try {
+      pdx::openFileSource((folder / name).string());
+      ADD_FAILURE() << name << " was opened";
+    } catch (const pdx::Error& error) {
+      EXPECT_NE(std::string(error.what()).find("is not a regular file"), std::string::npos) << error.what();
+    }
+  }
+  fs::remove_all(folder);
+}
 
 TEST(FileSource, EveryPieceIsTheFilesOwnBytesWhereverItLies) {
   const fs::path path = fs::temp_directory_path() / ("orlintide-bytes-" + std::to_string(::getpid()));
