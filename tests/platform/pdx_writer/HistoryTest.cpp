@@ -71,14 +71,7 @@ TEST(Sha256Test, GivesTheKnownDigestsAcrossBlockBoundaries) {
 class HistoryTest : public ::testing::Test {
  protected:
   std::string copyOfCorpus(const std::string& group, const std::string& tableFile) {
-    const fs::path source = test::corpusDir() / "tables" / group;
-    const std::string stem = fs::path(tableFile).stem().string();
-    for (const auto& entry : fs::directory_iterator(source)) {
-      if (!isFamilyMember(stem, entry.path().filename().string())) continue;
-      const fs::path to = fs::path(temp.path()) / entry.path().filename();
-      fs::copy_file(entry.path(), to);
-      fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-    }
+    test::copyCorpusFamily(group, tableFile, temp.path());
     return tableFile;
   }
 

@@ -61,14 +61,7 @@ class TableUpdateTest : public ::testing::Test {
  protected:
   // A copy of a corpus table's family in a folder of its own.
   std::string copyOfCorpus(const std::string& group, const std::string& tableFile) {
-    const fs::path source = test::corpusDir() / "tables" / group;
-    const std::string stem = fs::path(tableFile).stem().string();
-    for (const auto& entry : fs::directory_iterator(source)) {
-      if (!isFamilyMember(stem, entry.path().filename().string())) continue;
-      const fs::path to = fs::path(temp.path()) / entry.path().filename();
-      fs::copy_file(entry.path(), to);
-      fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-    }
+    test::copyCorpusFamily(group, tableFile, temp.path());
     return temp.file(tableFile);
   }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/pdx/Family.h"
 #include "platform/pdx/Table.h"
+#include "tests/platform/pdx/CorpusSupport.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -46,6 +48,19 @@ inline std::vector<std::vector<pdx::Value>> readRows(const std::string& path) {
   std::vector<pdx::Value> row;
   while (cursor.next(row)) rows.push_back(row);
   return rows;
+}
+
+// Copies a corpus table's family (tables/<group>/<tableFile> and the files of
+// its stem) into `folder`, writable by its owner.
+inline void copyCorpusFamily(const std::string& group, const std::string& tableFile, const std::string& folder) {
+  namespace fs = std::filesystem;
+  const std::string stem = fs::path(tableFile).stem().string();
+  for (const auto& entry : fs::directory_iterator(corpusDir() / "tables" / group)) {
+    if (!pdx::isFamilyMember(stem, entry.path().filename().string())) continue;
+    const fs::path to = fs::path(folder) / entry.path().filename();
+    fs::copy_file(entry.path(), to);
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+  }
 }
 
 }  // namespace orl::test
