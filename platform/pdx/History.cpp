@@ -2,6 +2,7 @@
 
 #include "platform/pdx/ByteSource.h"
 #include "platform/pdx/Family.h"
+#include "platform/pdx/FileCopy.h"
 #include "platform/pdx/Sha256.h"
 
 #include <algorithm>
@@ -135,20 +136,6 @@ void writeWhole(FileOps& files, const std::string& path, const std::string& text
   file->write(0, text.data(), text.size());
   file->flush();
   file->close();
-}
-
-// Copies a file to a new one, flushed.
-void copyWhole(FileOps& files, const std::string& from, const std::string& to) {
-  const auto source = openFileSource(from);
-  auto out = files.createExclusive(to);
-  std::vector<std::uint8_t> chunk(1 << 20);
-  for (std::uint64_t at = 0; at < source->size(); at += chunk.size()) {
-    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), source->size() - at));
-    source->read(at, std::span(chunk.data(), size));
-    out->write(at, chunk.data(), size);
-  }
-  out->flush();
-  out->close();
 }
 
 void removeFolderWithFiles(FileOps& files, const std::string& path) {
@@ -325,7 +312,7 @@ bool TableHistory::restore(int number, const RestoreOptions& options) {
   }
   for (const auto& [wanted, source] : toStage) {
     const std::string staged = replacement.stagedPath(wanted.name);
-    copyWhole(files_, source, staged);
+    copyWholeFile(files_, source, staged);
     if (!(sumOf(staged, wanted.name) == wanted))
       throw Error("The copy of \"" + source + "\" does not match the history's record; nothing was restored");
   }

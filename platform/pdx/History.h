@@ -7,7 +7,7 @@
 //                                                    /<the replaced files>
 //
 // The replaced files are moved there by the journaled swap (SafeReplace.h),
-// never copied; the files a run leaves untouched are only named in the
+// copied only where a rename cannot move them; the files a run leaves untouched are only named in the
 // entry with their size and SHA-256. So an entry records the whole family
 // as it was before and as the change left it, and a restore finds each
 // file it needs in that entry, in a later one, or in the folder itself.

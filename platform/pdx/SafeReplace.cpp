@@ -1,6 +1,7 @@
 #include "platform/pdx/SafeReplace.h"
 
 #include "platform/pdx/Family.h"
+#include "platform/pdx/FileCopy.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,6 +43,7 @@ const std::string StagedPrefix = ".orlintide-new.";
 const std::string AsidePrefix = ".orlintide-old.";
 const std::string JournalPrefix = ".orlintide-replace.";
 const std::string DonePrefix = ".orlintide-done.";
+const std::string CopyPrefix = ".orlintide-copy.";  // inside the folder that keeps the old members
 const std::string TemporarySuffix = ".tmp";
 const std::string JournalTitle = "orlintide family replacement 1";
 
@@ -136,31 +138,56 @@ void moveForward(Folder& folder, const Journal& journal) {
   folder.sync();
 }
 
+// Moves an old member set aside into the folder that keeps it, or, where a
+// rename cannot (another file system, no right to move it there), copies it
+// there under a working name that it gives up only once whole and flushed.
+// False when neither works; the aside file stays for the caller.
+bool keepAside(Folder& folder, const std::string& keepIn, const std::string& name) {
+  const std::string kept = keepIn + "/" + name;
+  const std::string copy = keepIn + "/" + CopyPrefix + name;
+  if (folder.has(kept)) return true;  // moved or copied before an interruption
+  try {
+    if (folder.has(copy)) folder.remove(copy);  // an interrupted copy
+    folder.rename(AsidePrefix + name, kept);
+    return true;
+  } catch (const Error&) {
+    // copied below
+  }
+  try {
+    copyWholeFile(folder.files(), folder.path(AsidePrefix + name), folder.path(copy));
+    folder.files().copyAccess(folder.path(AsidePrefix + name), folder.path(copy));
+    folder.rename(copy, kept);
+    folder.files().syncFolder(folder.path(keepIn));
+    return true;
+  } catch (const Error&) {
+    try {
+      if (folder.has(copy)) folder.remove(copy);
+    } catch (const Error&) {
+      // The entry stays incomplete, so never offered, and the next prune removes it.
+    }
+    return false;
+  }
+}
+
 // Step 4: the new family is in place; what was set aside goes, into the
-// folder that keeps it where there is one. A member that cannot be moved
-// there is removed: the entry it leaves incomplete is never offered.
+// folder that keeps it where there is one. A member that can be neither
+// moved nor copied there is removed: the entry it leaves incomplete is
+// never offered.
 std::vector<std::string> removeAside(Folder& folder, const Journal& journal, const std::string& donePath) {
   std::vector<std::string> left;
-  bool kept = false;
   for (const auto& name : journal.oldMembers) {
-    if (!journal.keepIn.empty()) {
-      try {
-        if (folder.has(AsidePrefix + name)) folder.rename(AsidePrefix + name, journal.keepIn + "/" + name);
-        kept = true;
-        continue;
-      } catch (const Error&) {
-        // removed below
-      }
-    }
     try {
-      if (folder.has(AsidePrefix + name)) folder.remove(AsidePrefix + name);
+      if (!folder.has(AsidePrefix + name)) continue;
+      if (!journal.keepIn.empty() && keepAside(folder, journal.keepIn, name) && !folder.has(AsidePrefix + name))
+        continue;
+      folder.remove(AsidePrefix + name);
     } catch (const Error&) {
       left.push_back(folder.path(AsidePrefix + name));
     }
   }
   if (left.empty()) {
     try {
-      if (kept) folder.files().syncFolder(folder.path(journal.keepIn));
+      if (!journal.keepIn.empty() && folder.has(journal.keepIn)) folder.files().syncFolder(folder.path(journal.keepIn));
       folder.remove(donePath);
       folder.sync();
     } catch (const Error&) {

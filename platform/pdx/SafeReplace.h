@@ -21,7 +21,8 @@
 //    staged member to its final name (renames never replace a file).
 // 4. The journal is renamed ".orlintide-done.<table>"; the old members
 //    aside are removed, or moved into the folder the journal names to keep
-//    them in (a history entry, History.h), then that journal goes.
+//    them in (a history entry, History.h) — copied there, flushed, where a
+//    rename cannot move them — then that journal goes.
 // A failure in step 3 moves everything back and removes the journal.
 //
 // Recovery (run by the constructor, so by every replacement, and by

@@ -42,6 +42,8 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     return found == counts_.end() ? 0 : found->second;
   }
   bool failed() const { return failed_; }
+  // The number (counting all kinds from 1) of the first operation that failed; 0 while none did.
+  int firstFailure() const { return firstFailure_; }
 
   std::unique_ptr<pdx::OutputFile> createExclusive(const std::string& path) override {
     check(pdx::FileOp::Create, path);
@@ -94,6 +96,7 @@ class FaultInjectingFileOps final : public pdx::FileOps {
       owner_.check(pdx::FileOp::Write, path());
       if (owner_.diskFullAfter_) {
         if (owner_.written_ + size > *owner_.diskFullAfter_) {
+          if (!owner_.failed_) owner_.firstFailure_ = owner_.total_;
           owner_.failed_ = true;
           throw pdx::FileOpError(pdx::FileOp::Write, path(), ENOSPC);
         }
@@ -120,6 +123,7 @@ class FaultInjectingFileOps final : public pdx::FileOps {
     ++total_;
     const bool planned = failKind_ == kind && (failOnward_ ? n >= failAt_ : n == failAt_);
     if (planned || (stopAfter_ && total_ > *stopAfter_)) {
+      if (!failed_) firstFailure_ = total_;
       failed_ = true;
       throw pdx::FileOpError(kind, path, failError_, other);
     }
@@ -136,6 +140,7 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   int total_ = 0;
   std::uint64_t written_ = 0;
   bool failed_ = false;
+  int firstFailure_ = 0;
 };
 
 }  // namespace orl::test

@@ -266,6 +266,105 @@ TEST_F(HistoryTest, ARestoreStoppedAtAnyMomentLeavesOneWholeTable) {
   }
 }
 
+// Names in `folder` that start with `prefix`.
+std::vector<std::string> namesStartingWith(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename().string().starts_with(prefix)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// Where a rename cannot move the replaced files into the history (another
+// file system), they are copied there, and a run stopped at any moment of
+// that copy leaves either no entry or a whole one. Where they cannot be
+// copied either, the run still succeeds and the entry is never offered.
+TEST_F(HistoryTest, ReplacedFilesThatCannotBeMovedIntoTheHistoryAreCopiedThere) {
+  const auto fresh = [&] {
+    for (const auto& entry : fs::directory_iterator(temp.path())) fs::remove_all(entry.path());
+    return writtenTable();
+  };
+  std::string table = fresh();
+  const Snapshot original = family(temp.path());
+  // A run that changes the memo too replaces two files; its last renames
+  // move them into the entry.
+  test::FaultInjectingFileOps counting(files);
+  run(table, 2, upperAscii, DefaultHistoryEntries, &counting);
+  const Snapshot afterRun = family(temp.path());
+  ASSERT_EQ(history(table).entries().at(0).kept.size(), 2u);
+  const int firstIntoEntry = counting.count(FileOp::Rename) - 1;
+  const auto noWorkingFiles = [&] {
+    auto names = namesStartingWith(temp.path(), ".orlintide-");
+    std::erase(names, std::string(HistoryFolderName));
+    EXPECT_TRUE(names.empty()) << names.front();
+  };
+
+  {
+    SCOPED_TRACE("the first file cannot be renamed");
+    table = fresh();
+    struct stat before {};
+    ASSERT_EQ(::stat(temp.file(table).c_str(), &before), 0);
+    test::FaultInjectingFileOps crossDevice(files);
+    crossDevice.failNth(FileOp::Rename, firstIntoEntry, EXDEV);
+    run(table, 2, upperAscii, DefaultHistoryEntries, &crossDevice);
+    ASSERT_TRUE(crossDevice.failed());
+    EXPECT_EQ(family(temp.path()), afterRun);
+    noWorkingFiles();
+    const auto entries = history(table).entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(namesStartingWith(entries[0].path, ".orlintide-").empty());
+    struct stat kept {};
+    ASSERT_EQ(::stat((entries[0].path + "/" + table).c_str(), &kept), 0);
+    EXPECT_NE(kept.st_ino, before.st_ino);
+    EXPECT_EQ(kept.st_mode, before.st_mode);
+    ASSERT_TRUE(history(table).restore(1, {}));
+    EXPECT_EQ(family(temp.path()), original);
+  }
+  {
+    SCOPED_TRACE("neither a rename nor a copy works");
+    table = fresh();
+    test::FaultInjectingFileOps noRenames(files);
+    noRenames.failFrom(FileOp::Rename, firstIntoEntry, EXDEV);
+    run(table, 2, upperAscii, DefaultHistoryEntries, &noRenames);
+    EXPECT_EQ(family(temp.path()), afterRun);
+    noWorkingFiles();
+    // The run's pruning removed the entry left incomplete.
+    EXPECT_TRUE(history(table).entries().empty());
+    EXPECT_FALSE(fs::exists(temp.file(HistoryFolderName)));
+    run(table, 0, swapAsciiCase);
+    EXPECT_EQ(history(table).entries().size(), 1u);
+  }
+
+  table = fresh();
+  test::FaultInjectingFileOps measuring(files);
+  measuring.failNth(FileOp::Rename, firstIntoEntry, EXDEV);
+  run(table, 2, upperAscii, DefaultHistoryEntries, &measuring);
+  // Stopped before the rename that fails, the run is one that SafeReplace's tests stop.
+  for (int stop = measuring.firstFailure() - 1; stop < measuring.total(); ++stop) {
+    SCOPED_TRACE("stopped after " + std::to_string(stop) + " operations");
+    table = fresh();
+    test::FaultInjectingFileOps stopping(files);
+    stopping.failNth(FileOp::Rename, firstIntoEntry, EXDEV);
+    stopping.stopAfter(stop);
+    try {
+      run(table, 2, upperAscii, DefaultHistoryEntries, &stopping);
+    } catch (const Error&) {
+    }
+    FamilyReplacement::recover(files, temp.path(), table);
+    const Snapshot found = family(temp.path());
+    ASSERT_TRUE(found == original || found == afterRun);
+    const auto entries = history(table).entries();
+    noWorkingFiles();
+    if (found == original) {
+      EXPECT_TRUE(entries.empty());
+      continue;
+    }
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(namesStartingWith(entries[0].path, ".orlintide-").empty());
+    ASSERT_TRUE(history(table).restore(1, {}));
+    ASSERT_EQ(family(temp.path()), original);
+  }
+}
+
 TEST_F(HistoryTest, AJournalThatKeepsFilesOutsideTheFolderIsRefused) {
   const std::string table = writtenTable();
   const Snapshot before = family(temp.path());
