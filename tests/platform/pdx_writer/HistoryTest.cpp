@@ -45,27 +45,39 @@ std::string swapAsciiCase(std::string text) {
   return text;
 }
 
-std::string digestOf(const std::string& text) {
-  Sha256 sum;
+std::string digestOf(const std::string& text, Sha256::Engine engine) {
+  Sha256 sum(engine);
   sum.add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   return sum.hex();
 }
 
-TEST(Sha256Test, GivesTheKnownDigestsAcrossBlockBoundaries) {
-  EXPECT_EQ(digestOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(digestOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(digestOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  // Fed in uneven pieces, a million "a" gives the published digest.
-  Sha256 pieces;
-  const std::string chunk(997, 'a');
-  std::size_t fed = 0;
-  while (fed < 1000000) {
-    const std::size_t size = std::min<std::size_t>(chunk.size(), 1000000 - fed);
-    pieces.add(reinterpret_cast<const std::uint8_t*>(chunk.data()), size);
-    fed += size;
+TEST(Sha256Test, EachEngineGivesTheKnownDigestsAcrossBlockBoundaries) {
+  std::vector<Sha256::Engine> engines{Sha256::Engine::Portable};
+  if (Sha256::processorInstructions()) engines.push_back(Sha256::Engine::Fastest);
+  for (const auto engine : engines) {
+    SCOPED_TRACE(engine == Sha256::Engine::Portable ? "portable" : "processor");
+    EXPECT_EQ(digestOf("", engine), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(digestOf("abc", engine), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(digestOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", engine),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // Fed in uneven pieces, a million "a" gives the published digest.
+    Sha256 pieces(engine);
+    const std::string chunk(997, 'a');
+    std::size_t fed = 0;
+    while (fed < 1000000) {
+      const std::size_t size = std::min<std::size_t>(chunk.size(), 1000000 - fed);
+      pieces.add(reinterpret_cast<const std::uint8_t*>(chunk.data()), size);
+      fed += size;
+    }
+    EXPECT_EQ(pieces.hex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   }
-  EXPECT_EQ(pieces.hex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  if (!Sha256::processorInstructions()) return;
+  // Every length around the padding's and the blocks' edges, of varied bytes.
+  std::string text;
+  for (int length = 0; length < 300; ++length) {
+    ASSERT_EQ(digestOf(text, Sha256::Engine::Fastest), digestOf(text, Sha256::Engine::Portable)) << length;
+    text += static_cast<char>(length * 37 + 11);
+  }
 }
 
 class HistoryTest : public ::testing::Test {
