@@ -1,3 +1,4 @@
+#include "platform/pdx/History.h"
 #include "platform/pdx/SafeReplace.h"
 #include "tests/support/DataAccessFixtures.h"
 #include "tests/support/TableFiles.h"
@@ -11,6 +12,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -58,13 +60,24 @@ class KillTest : public ::testing::Test {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
   }
 
-  void start(QProcess& process, const char* caseWord) {
+  // The command line on the table KILL with `more` arguments.
+  void launch(QProcess& process, const QStringList& more) {
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
-                            QStringLiteral("KILL"), QStringLiteral("--field"), QStringLiteral("Name"),
-                            QStringLiteral("--case"), QLatin1String(caseWord)});
+    process.start(program, QStringList{QStringLiteral("--folder"), folders.dataFolder(), QStringLiteral("--table"),
+                                       QStringLiteral("KILL")} +
+                               more);
     ASSERT_TRUE(process.waitForStarted());
+  }
+
+  void start(QProcess& process, const char* caseWord) {
+    launch(process, {QStringLiteral("--field"), QStringLiteral("Name"), QStringLiteral("--case"), QLatin1String(caseWord)});
+  }
+
+  // Waits for the program to end, which it must do successfully.
+  void finish(QProcess& process) {
+    ASSERT_TRUE(process.waitForFinished(300000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
   }
 
   // The table's own files, working files of a replacement left out.
@@ -133,6 +146,72 @@ TEST_F(KillTest, AKilledRunLeavesTheOriginalOrTheCheckedNewTableAndTheNextRunSuc
   EXPECT_EQ(comparableRows(table), expected);
   // No working file of an interrupted run is left beside the table.
   EXPECT_EQ(folders.snapshot(), tableFiles());
+}
+
+// Restores toggle the table between before and after a run (each restore
+// is an entry that the next one undoes); killed at random moments, each
+// leaves one of the two byte for byte, and the next restore and run succeed.
+TEST_F(KillTest, AKilledRestoreLeavesTheTableBeforeOrAfterItAndTheNextRestoreSucceeds) {
+  const QStringList restoreLatest{QStringLiteral("--restore"), QStringLiteral("1")};
+  auto current = tableFiles();
+  {
+    QProcess run;
+    start(run, "upper");
+    finish(run);
+  }
+  auto other = tableFiles();
+  ASSERT_NE(current, other);
+  std::swap(current, other);
+  // One whole restore tells how long a restore takes here.
+  QElapsedTimer timer;
+  timer.start();
+  {
+    QProcess whole;
+    launch(whole, restoreLatest);
+    finish(whole);
+  }
+  const qint64 restoreMilliseconds = timer.elapsed();
+  RecordProperty("restore_milliseconds", static_cast<int>(restoreMilliseconds));
+  ASSERT_EQ(tableFiles(), other);
+  std::swap(current, other);
+
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<qint64> delay(0, restoreMilliseconds);
+  int restored = 0, untouched = 0;
+  for (int kill = 0; kill < 100; ++kill) {
+    QProcess process;
+    launch(process, restoreLatest);
+    if (!process.waitForFinished(static_cast<int>(delay(random)))) {
+      ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+      process.waitForFinished(-1);
+    }
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    pdx::PosixFileOps files;
+    pdx::FamilyReplacement::recover(files, folders.dataFolder().toStdString(), "KILL.db");
+    const auto after = tableFiles();
+    if (after == current) {
+      ++untouched;
+      continue;
+    }
+    ASSERT_TRUE(after == other) << "neither the table before the restore nor the one after it";
+    ++restored;
+    std::swap(current, other);
+  }
+  RecordProperty("kills_leaving_table_before", untouched);
+  RecordProperty("kills_leaving_table_restored", restored);
+
+  QProcess next;
+  launch(next, restoreLatest);
+  finish(next);
+  EXPECT_EQ(tableFiles(), other);
+  QProcess run;
+  start(run, "lower");
+  finish(run);
+  EXPECT_EQ(folders.snapshot(), tableFiles());
+  // The history keeps its last ten finished changes (two runs and the restores), each whole.
+  pdx::PosixFileOps files;
+  EXPECT_EQ(pdx::TableHistory(files, folders.dataFolder().toStdString(), "KILL.db").entries().size(),
+            static_cast<std::size_t>(std::min(pdx::DefaultHistoryEntries, 4 + restored)));
 }
 
 }  // namespace
