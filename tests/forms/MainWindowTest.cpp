@@ -499,6 +499,39 @@ class MainWindowTest : public QObject {
     QVERIFY(after->actions().front()->text().contains(QStringLiteral("undo of City")));
   }
 
+  // The folder's walk takes in its sub-folders: a table there keeps its
+  // history beside it, and its restore gives back every file byte for byte
+  // without touching the table of the same name in the folder above.
+  void aTableInASubFolderIsRestoredThereAndItsNamesakeAboveIsLeftAlone() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    const QString sub = data + QStringLiteral("/old");
+    const auto above = FilesOf(data);
+    const auto before = FilesOf(sub);
+    test::Windows windows(harness);
+    StartOn(windows, harness, data);
+    QTreeWidget& tables = tree(windows.main, "ListView1");
+    clickRow(tables, 1);
+    QTreeWidget& fields = tree(windows.main, "ListView2");
+    QCOMPARE(texts(fields), QStringList{QStringLiteral("Legacy")});
+    clickRow(fields, 0);
+    clickButton(windows.main, "PushButton1");
+    QCOMPARE(harness.boxes.errorReports(), QStringList());
+    QVERIFY(FilesOf(sub) != before);
+    QVERIFY(QFileInfo::exists(sub + QStringLiteral("/.orlintide-history")));
+    QVERIFY(!QFileInfo::exists(data + QStringLiteral("/.orlintide-history")));
+
+    const auto menu = windows.main.tableHistoryMenu(2);
+    QVERIFY(menu->actions().front()->text().endsWith(QStringLiteral(", Legacy, UPPER CASE)...")));
+    harness.boxes.shown.clear();
+    menu->actions().front()->trigger();
+    QCOMPARE(harness.boxes.informs(), QStringList{QStringLiteral("CLIENTS is restored.")});
+    QCOMPARE(FilesOf(sub), before);
+    QCOMPARE(FilesOf(data), above);
+    QCOMPARE(tables.currentIndex().row(), 1);
+  }
+
   void runWithEveryFieldSelectedChangesOnlyTheListsSelectedItem() {
     test::WindowHarness harness;
     QVERIFY(MakeScratchDatabase(harness.programFolder));
