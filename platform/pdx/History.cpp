@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <future>
 #include <optional>
 
 namespace orl::pdx {
@@ -49,6 +50,17 @@ bool sameFamily(std::vector<FileSum> a, std::vector<FileSum> b) {
 FileSum sumOf(const std::string& path, const std::string& name) {
   const auto source = openFileSource(path);
   return FileSum{name, source->size(), sha256Of(*source)};
+}
+
+// The files' sums, each hashed on a thread of its own: a run's old and new
+// table files are the bulk of what its history entry costs it.
+std::vector<FileSum> sumsOf(const std::vector<std::pair<std::string, std::string>>& pathsAndNames) {
+  std::vector<std::future<FileSum>> pending;
+  for (const auto& [path, name] : pathsAndNames)
+    pending.push_back(std::async(std::launch::async, sumOf, path, name));
+  std::vector<FileSum> sums;
+  for (auto& sum : pending) sums.push_back(sum.get());
+  return sums;
 }
 
 bool oneLine(const std::string& text) { return text.find('\n') == std::string::npos; }
@@ -164,10 +176,19 @@ std::string localTimeNow() {
   return text;
 }
 
+namespace {
+
+std::vector<std::pair<std::string, std::string>> familyPaths(FileOps& files, const std::string& folder,
+                                                             const std::string& tableName) {
+  std::vector<std::pair<std::string, std::string>> paths;
+  for (const auto& name : familyOf(files, folder, tableName)) paths.emplace_back(joinPath(folder, name), name);
+  return paths;
+}
+
+}  // namespace
+
 std::vector<FileSum> familySums(FileOps& files, const std::string& folder, const std::string& tableName) {
-  std::vector<FileSum> sums;
-  for (const auto& name : familyOf(files, folder, tableName)) sums.push_back(sumOf(joinPath(folder, name), name));
-  return sums;
+  return sumsOf(familyPaths(files, folder, tableName));
 }
 
 HistoryKeeper::HistoryKeeper(FileOps& files, std::string folder, std::string tableName, ChangeFacts facts)
@@ -194,12 +215,16 @@ std::string HistoryKeeper::prepare(const SwapPlan& plan) {
   entryPath_ = joinPath(tableFolder, sequence);
   files_.makeFolder(entryPath_);
 
-  const std::vector<FileSum> before = familySums(files_, folder_, tableName_);
+  // The old family and the staged members, hashed all at once.
+  auto paths = familyPaths(files_, folder_, tableName_);
+  const std::size_t oldCount = paths.size();
+  for (std::size_t i = 0; i < plan.newMembers.size(); ++i) paths.emplace_back(plan.stagedPaths.at(i), plan.newMembers[i]);
+  std::vector<FileSum> sums = sumsOf(paths);
+  const std::vector<FileSum> before(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(oldCount));
   std::vector<FileSum> after;
   for (const auto& sum : before)
     if (!hasName(plan.oldMembers, sum.name)) after.push_back(sum);
-  for (std::size_t i = 0; i < plan.newMembers.size(); ++i)
-    after.push_back(sumOf(plan.stagedPaths.at(i), plan.newMembers[i]));
+  after.insert(after.end(), sums.begin() + static_cast<std::ptrdiff_t>(oldCount), sums.end());
   writeWhole(files_, joinPath(entryPath_, RecordName), recordText(facts_, before, after, plan.oldMembers));
   files_.syncFolder(entryPath_);
   return std::string(HistoryFolderName) + "/" + nameOf(tableFolder) + "/" + sequence;
