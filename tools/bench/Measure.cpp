@@ -101,6 +101,14 @@ class BenchWindow final : public Run::RunWindow {
 
 }  // namespace
 
+// The processor time this process has used so far, in seconds: user and system.
+double ProcessorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 double PeakMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -116,17 +124,20 @@ Figures MeasureCopy(const QString& in, const QString& out) {
           {QStringLiteral("peak"), PeakMegabytes()}};
 }
 
-Figures MeasureRun(const QString& folder, const QString& table, const QString& field, const QString& programFolder) {
+Figures MeasureRun(const QString& folder, const QString& table, const QString& field, const QString& programFolder,
+                   int historyEntries) {
   PhaseMarks marks;
   PauseCountingPump pump;
   SystemTimeOfDayClock clock;
   ReportCountingBoxes boxes;
   BenchWindow window(table, folder, field);
-  Run::RunServices services{boxes, pump, clock, programFolder, ado::Seams{&marks, nullptr}};
+  Run::RunServices services{boxes, pump, clock, programFolder, ado::Seams{&marks, nullptr}, historyEntries};
 
+  const double processorStart = ProcessorSeconds();
   const auto start = Clock::now();
   const bool done = Run::PushButton1_Click(window, services);
   const auto end = Clock::now();
+  const double processor = ProcessorSeconds() - processorStart;
   if (!done || !boxes.reports.isEmpty())
     throw std::runtime_error(("the run failed: " + boxes.reports.join(QLatin1Char('\n'))).toStdString());
   if (!marks.loopStart || !marks.writeBackStart) throw std::runtime_error("the run sent no update loop");
@@ -135,6 +146,7 @@ Figures MeasureRun(const QString& folder, const QString& table, const QString& f
           {QStringLiteral("pauses"), pump.pauses},
           {QStringLiteral("writeback"), secondsBetween(*marks.writeBackStart, end)},
           {QStringLiteral("whole"), secondsBetween(start, end)},
+          {QStringLiteral("processor"), processor},
           {QStringLiteral("updates"), marks.updates},
           {QStringLiteral("peak"), PeakMegabytes()},
           {QStringLiteral("peak_staging"), marks.stagingPeak},

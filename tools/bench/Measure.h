@@ -21,8 +21,12 @@ Figures MeasureCopy(const QString& in, const QString& out);
 // the distinct-value query), the update loop (to the write-back's first
 // statement), the write-back with its check, and the whole run; "pauses"
 // is the time the mandated waits spent sleeping, all of it inside the loop;
-// "peak_staging" and "peak_loop" the peak memory at the end of those phases.
-Figures MeasureRun(const QString& folder, const QString& table, const QString& field, const QString& programFolder);
+// "peak_staging" and "peak_loop" the peak memory at the end of those phases;
+// "processor" the processor time the whole run took, which a busy machine
+// disturbs less than the time on the clock.
+// The run keeps `historyEntries` entries of the table's history (0: none).
+Figures MeasureRun(const QString& folder, const QString& table, const QString& field, const QString& programFolder,
+                   int historyEntries);
 
 // Figures as "name=value" lines, and back.
 QString FormatFigures(const Figures& figures);

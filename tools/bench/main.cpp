@@ -4,10 +4,12 @@
 // Each measurement runs in a child process of its own, so that its peak
 // memory is its own.
 //
-//   orlintide-bench [--work DIR] [--workloads W1,W2,W3]
+//   orlintide-bench [--work DIR] [--workloads W1,W2,W3] [--history-rounds N]
 
+#include "platform/pdx/FileCopy.h"
 #include "platform/pdx/FileOps.h"
 #include "platform/pdx/Generate.h"
+#include "platform/pdx/History.h"
 #include "tools/bench/EngineFloor.h"
 #include "tools/bench/Measure.h"
 
@@ -18,6 +20,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -67,12 +71,123 @@ Result measure(const Workload& workload, const QDir& work, const QString& scratc
   Result result{workload, {}, {}, {}};
   result.copy = inChild({QStringLiteral("--measure-copy"), table, folder.filePath(QStringLiteral("COPY.db"))});
   result.run = inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")), QStringLiteral("BENCH"),
-                        QStringLiteral("Name"), folder.filePath(QStringLiteral("program"))});
+                        QStringLiteral("Name"), folder.filePath(QStringLiteral("program")),
+                        QString::number(orl::pdx::DefaultHistoryEntries)});
   if (result.run.at(QStringLiteral("updates")) != workload.distinct)
     throw std::runtime_error("the run did not send one update a distinct value");
   result.engine = inChild({QStringLiteral("--measure-engine"), table, QStringLiteral("Name"),
                            folder.filePath(QStringLiteral("engine.sqlite"))});
   return result;
+}
+
+// The run's time with the table's history off and on, on fresh copies of
+// one table, in alternating order so that a noisy machine weighs on both alike.
+struct HistoryCost {
+  Workload workload;
+  std::vector<double> off, on;                    // the whole run, pauses aside, one a round
+  std::vector<double> processorOff, processorOn;  // its processor time
+  std::vector<double> swapOff, swapOn;            // the swap of the new table alone, with its pruning
+};
+
+// The one part of a run that history changes: the swap that puts the new
+// table in place (hashing both families and writing the entry when on),
+// then the pruning. The new table is a copy of the old one.
+double timeSwap(const QString& folder, bool history) {
+  using Clock = std::chrono::steady_clock;
+  orl::pdx::PosixFileOps files;
+  const std::string path = folder.toStdString();
+  orl::pdx::FamilyReplacement replacement(files, path, "BENCH.db");
+  orl::pdx::copyWholeFile(files, path + "/BENCH.db", replacement.stagedPath("BENCH.db"));
+  const auto start = Clock::now();
+  const std::vector<std::string> replaced{"BENCH.db"};
+  if (history) {
+    orl::pdx::HistoryKeeper keeper(files, path, "BENCH.db", orl::pdx::ChangeFacts{});
+    replacement.commit(replaced, &keeper);
+  } else {
+    replacement.commit(replaced);
+  }
+  orl::pdx::TableHistory(files, path, "BENCH.db").prune(history ? orl::pdx::DefaultHistoryEntries : 0);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void replaceFolderWithCopy(const QDir& from, const QDir& to) {
+  QDir(to).removeRecursively();
+  QDir().mkpath(to.path());
+  for (const QString& name : from.entryList(QDir::Files))
+    if (!QFile::copy(from.filePath(name), to.filePath(name)))
+      throw std::runtime_error(("cannot copy " + from.filePath(name)).toStdString());
+}
+
+HistoryCost measureHistoryCost(const Workload& workload, const QDir& work, const QString& scratch, int rounds) {
+  QDir folder(work.filePath(QString::fromLatin1(workload.name) + QStringLiteral("-history")));
+  folder.removeRecursively();
+  QDir().mkpath(folder.filePath(QStringLiteral("program")));
+  QFile::copy(scratch, folder.filePath(QStringLiteral("program/dbTemp.mdb")));
+  QDir().mkpath(folder.filePath(QStringLiteral("pristine")));
+  orl::pdx::PosixFileOps files;
+  say(QStringLiteral("%1: generating %2 rows for the history rounds...\n").arg(QString::fromLatin1(workload.name)).arg(workload.rows));
+  orl::pdx::generateTable(files, folder.filePath(QStringLiteral("pristine/BENCH.db")).toStdString(),
+                          {workload.rows, workload.distinct, 2026, 0});
+  HistoryCost cost{workload, {}, {}, {}, {}, {}, {}};
+  for (int round = 0; round < rounds; ++round) {
+    for (const bool history : {round % 2 == 0, round % 2 != 0}) {
+      replaceFolderWithCopy(QDir(folder.filePath(QStringLiteral("pristine"))), QDir(folder.filePath(QStringLiteral("data"))));
+      const Figures run = inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")),
+                                   QStringLiteral("BENCH"), QStringLiteral("Name"), folder.filePath(QStringLiteral("program")),
+                                   QString::number(history ? orl::pdx::DefaultHistoryEntries : 0)});
+      const double aside = run.at(QStringLiteral("whole")) - run.at(QStringLiteral("pauses"));
+      (history ? cost.on : cost.off).push_back(aside);
+      (history ? cost.processorOn : cost.processorOff).push_back(run.at(QStringLiteral("processor")));
+      say(QStringLiteral("  round %1, history %2: %3 s, pauses aside; processor %4 s\n")
+              .arg(round + 1)
+              .arg(history ? QStringLiteral("on") : QStringLiteral("off"))
+              .arg(QString::number(aside, 'f', 2), QString::number(run.at(QStringLiteral("processor")), 'f', 2)));
+    }
+  }
+  for (int round = 0; round < rounds; ++round) {
+    for (const bool history : {round % 2 == 0, round % 2 != 0}) {
+      replaceFolderWithCopy(QDir(folder.filePath(QStringLiteral("pristine"))), QDir(folder.filePath(QStringLiteral("swap"))));
+      (history ? cost.swapOn : cost.swapOff).push_back(timeSwap(folder.filePath(QStringLiteral("swap")), history));
+    }
+  }
+  return cost;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void print(const std::vector<HistoryCost>& costs) {
+  bool met = true;
+  const auto compare = [&](const HistoryCost& cost, const QString& what, const std::vector<double>& off,
+                           const std::vector<double>& on) {
+    const double growth = (median(on) / median(off) - 1) * 100;
+    say(QStringLiteral("%1 %2, medians of %3 alternating rounds: history off %4 s, on %5 s: %6%7%\n")
+            .arg(QString::fromLatin1(cost.workload.name), what)
+            .arg(off.size())
+            .arg(QString::number(median(off), 'f', 2), QString::number(median(on), 'f', 2),
+                 growth >= 0 ? QStringLiteral("+") : QString(), QString::number(growth, 'f', 1)));
+  };
+  for (const HistoryCost& cost : costs) {
+    say(QStringLiteral("%1 (on a busy machine the whole runs vary by more than history costs; the swap alone "
+                       "tells its cost)\n")
+            .arg(QString::fromLatin1(cost.workload.name)));
+    compare(cost, QStringLiteral("run, pauses aside"), cost.off, cost.on);
+    compare(cost, QStringLiteral("run's processor time"), cost.processorOff, cost.processorOn);
+    const double swapGrowth = median(cost.swapOn) - median(cost.swapOff);
+    const double share = swapGrowth / median(cost.off) * 100;
+    say(QStringLiteral("%1 swap of the new table, medians of %2: history off %3 s, on %4 s: %5 s more, %6% of the "
+                       "run with history off (goal <= 5%) %7\n")
+            .arg(QString::fromLatin1(cost.workload.name))
+            .arg(cost.swapOff.size())
+            .arg(QString::number(median(cost.swapOff), 'f', 2), QString::number(median(cost.swapOn), 'f', 2),
+                 QString::number(swapGrowth, 'f', 2), QString::number(share, 'f', 1),
+                 share <= 5 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+    met &= share <= 5;
+  }
+  say(met ? QStringLiteral("All goals met.\n") : QStringLiteral("Some goals missed.\n"));
 }
 
 QString row(const QStringList& cells) {
@@ -137,8 +252,8 @@ int runChild(const QStringList& arguments) {
   Figures figures;
   if (arguments.size() == 3 && arguments[0] == QStringLiteral("--measure-copy"))
     figures = orl::bench::MeasureCopy(arguments[1], arguments[2]);
-  else if (arguments.size() == 5 && arguments[0] == QStringLiteral("--measure-run"))
-    figures = orl::bench::MeasureRun(arguments[1], arguments[2], arguments[3], arguments[4]);
+  else if (arguments.size() == 6 && arguments[0] == QStringLiteral("--measure-run"))
+    figures = orl::bench::MeasureRun(arguments[1], arguments[2], arguments[3], arguments[4], arguments[5].toInt());
   else if (arguments.size() == 4 && arguments[0] == QStringLiteral("--measure-engine"))
     figures = orl::bench::MeasureEngineFloor(arguments[1], arguments[2], arguments[3]);
   else
@@ -162,9 +277,19 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("DIR"));
     const QCommandLineOption loadsOption(QStringLiteral("workloads"), QStringLiteral("Which of W1,W2,W3 to run."),
                                          QStringLiteral("LIST"), QStringLiteral("W1,W2,W3"));
+    const QCommandLineOption historyOption(
+        QStringLiteral("history-rounds"),
+        QStringLiteral("Instead of the usual figures, times the run with the table's history off and on, N times "
+                       "each, alternately, and compares the medians."),
+        QStringLiteral("N"));
     parser.addOption(workOption);
     parser.addOption(loadsOption);
+    parser.addOption(historyOption);
     parser.process(application);
+    bool isNumber = false;
+    const int historyRounds = parser.isSet(historyOption) ? parser.value(historyOption).toInt(&isNumber) : 0;
+    if (parser.isSet(historyOption) && (!isNumber || historyRounds < 1))
+      throw std::runtime_error("--history-rounds needs a whole number from 1");
 
     const QString scratch = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dbTemp.mdb"));
     if (!QFile::exists(scratch)) throw std::runtime_error("dbTemp.mdb is not beside the bench");
@@ -173,6 +298,15 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(work.path());
 
     const QStringList wanted = parser.value(loadsOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (historyRounds > 0) {
+      std::vector<HistoryCost> costs;
+      for (const Workload& workload : Workloads)
+        if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
+          costs.push_back(measureHistoryCost(workload, work, scratch, historyRounds));
+      if (costs.empty()) throw std::runtime_error("no known workload chosen");
+      print(costs);
+      return 0;
+    }
     std::vector<Result> results;
     for (const Workload& workload : Workloads)
       if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
