@@ -5,7 +5,11 @@
 #include "platform/pdx/FileCopy.h"
 #include "platform/pdx/Sha256.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <future>
@@ -150,6 +154,16 @@ void writeWhole(FileOps& files, const std::string& path, const std::string& text
   file->close();
 }
 
+// Makes a folder of the history that others may not write in, whatever
+// the umask: restores trust no other (ownFolder).
+void makeHistoryFolder(FileOps& files, const std::string& path) {
+  files.makeFolder(path);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) throw FileOpError(FileOp::MakeFolder, path, errno);
+  if ((info.st_mode & S_IWOTH) != 0 && ::chmod(path.c_str(), info.st_mode & 07777 & ~S_IWOTH) != 0)
+    throw FileOpError(FileOp::MakeFolder, path, errno);
+}
+
 void removeFolderWithFiles(FileOps& files, const std::string& path) {
   for (const auto& name : files.list(path)) files.remove(joinPath(path, name));
   files.removeFolder(path);
@@ -200,20 +214,20 @@ HistoryKeeper::HistoryKeeper(FileOps& files, std::string folder, std::string tab
 
 std::string HistoryKeeper::prepare(const SwapPlan& plan) {
   const std::string root = joinPath(folder_, HistoryFolderName);
-  if (!files_.exists(root)) files_.makeFolder(root);
+  if (!files_.exists(root)) makeHistoryFolder(files_, root);
   std::string tableFolder;
   if (const auto found = findTableFolder(files_, folder_, tableName_)) {
     tableFolder = *found;
   } else {
     tableFolder = joinPath(root, tableName_);
-    files_.makeFolder(tableFolder);
+    makeHistoryFolder(files_, tableFolder);
   }
   unsigned long last = 0;
   for (const auto& name : files_.list(tableFolder))
     if (isSequence(name)) last = std::max(last, std::stoul(name));
   const std::string sequence = sequenceName(last + 1);
   entryPath_ = joinPath(tableFolder, sequence);
-  files_.makeFolder(entryPath_);
+  makeHistoryFolder(files_, entryPath_);
 
   // The old family and the staged members, hashed all at once.
   auto paths = familyPaths(files_, folder_, tableName_);
@@ -272,6 +286,15 @@ std::vector<HistoryEntry> TableHistory::entries() const {
 
 namespace {
 
+// Whether a folder of the history is one only this user or the system's
+// administrator could have made or changed: a real folder, not a link,
+// owned by either, that others may not write in.
+bool ownFolder(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0;
+}
+
 bool chainUnbroken(const std::vector<HistoryEntry>& entries, int number, const std::vector<FileSum>& current) {
   if (!sameFamily(current, entries.front().after)) return false;
   for (int i = 1; i < number; ++i)
@@ -298,6 +321,14 @@ bool TableHistory::restore(int number, const RestoreOptions& options) {
   FamilyReplacement replacement(files_, folder_, tableName_);
   const auto all = entries();
   const HistoryEntry& target = entryNumbered(all, number, tableName_);
+  // In a folder others may write in, another user could plant an entry
+  // that puts their table in place of this one.
+  std::vector<std::string> used{folderOf(folderOf(target.path)), folderOf(target.path)};
+  for (int i = 0; i < number; ++i) used.push_back(all[i].path);
+  for (const auto& folder : used)
+    if (!ownFolder(folder))
+      throw Error("The history folder \"" + folder + "\" is a link, belongs to another user or others may write in "
+                  "it, so it is not trusted; nothing was restored");
   const std::vector<FileSum> current = familySums(files_, folder_, tableName_);
   if (!options.evenIfChangedOutside && !chainUnbroken(all, number, current))
     throw OutsideChange("The table \"" + tableName_ + "\" was changed by another program after the change of " +
