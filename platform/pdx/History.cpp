@@ -287,12 +287,16 @@ std::vector<HistoryEntry> TableHistory::entries() const {
 namespace {
 
 // Whether a folder of the history is one only this user or the system's
-// administrator could have made or changed: a real folder, not a link,
-// owned by either, that others may not write in.
+// administrator could have made or changed: owned by either, and others
+// may not write in it. A link to it (to another file system, say) counts
+// when either made the link too.
 bool ownFolder(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0;
+  struct stat link {};
+  struct stat folder {};
+  if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    return false;
+  const auto ours = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
+  return ours(link) && ours(folder) && (folder.st_mode & S_IWOTH) == 0;
 }
 
 bool chainUnbroken(const std::vector<HistoryEntry>& entries, int number, const std::vector<FileSum>& current) {
@@ -327,8 +331,8 @@ bool TableHistory::restore(int number, const RestoreOptions& options) {
   for (int i = 0; i < number; ++i) used.push_back(all[i].path);
   for (const auto& folder : used)
     if (!ownFolder(folder))
-      throw Error("The history folder \"" + folder + "\" is a link, belongs to another user or others may write in "
-                  "it, so it is not trusted; nothing was restored");
+      throw Error("The history folder \"" + folder + "\" (or a link to it) belongs to another user or others may "
+                  "write in it, so it is not trusted; nothing was restored");
   const std::vector<FileSum> current = familySums(files_, folder_, tableName_);
   if (!options.evenIfChangedOutside && !chainUnbroken(all, number, current))
     throw OutsideChange("The table \"" + tableName_ + "\" was changed by another program after the change of " +

@@ -378,6 +378,28 @@ TEST_F(HistoryTest, ReplacedFilesThatCannotBeMovedIntoTheHistoryAreCopiedThere) 
   }
 }
 
+// The history folder linked to another file system (/dev/shm, memory):
+// the rename into it fails for real, the copy keeps the entry, and the
+// restore trusts the link this user made.
+TEST_F(HistoryTest, AHistoryOnAnotherFileSystemIsKeptByCopiesAndRestores) {
+  struct stat here {};
+  struct stat memory {};
+  if (::stat(temp.path().c_str(), &here) != 0 || ::stat("/dev/shm", &memory) != 0 || here.st_dev == memory.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string elsewhere = "/dev/shm/orlintide-history-XXXXXX";
+  ASSERT_NE(::mkdtemp(elsewhere.data()), nullptr);
+  fs::create_directory_symlink(elsewhere, temp.file(HistoryFolderName));
+  const std::string table = writtenTable();
+  const Snapshot original = family(temp.path());
+  run(table, 2, upperAscii);
+  EXPECT_TRUE(namesStartingWith(temp.path(), ".orlintide-") == std::vector<std::string>{HistoryFolderName});
+  const auto entries = history(table).entries();
+  EXPECT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(history(table).restore(1, {}));
+  EXPECT_EQ(family(temp.path()), original);
+  fs::remove_all(elsewhere);
+}
+
 // Writes PEOPLE.DB in `folder` and changes its first field's case, keeping the entry.
 void writeAndRun(const std::string& folder) {
   PosixFileOps files;
