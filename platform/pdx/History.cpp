@@ -154,6 +154,19 @@ void writeWhole(FileOps& files, const std::string& path, const std::string& text
   file->close();
 }
 
+// Whether a folder of the history is one only this user or the system's
+// administrator could have made or changed: owned by either, and others
+// may not write in it. A link to it (to another file system, say) counts
+// when either made the link too.
+bool ownFolder(const std::string& path) {
+  struct stat link {};
+  struct stat folder {};
+  if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    return false;
+  const auto ours = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
+  return ours(link) && ours(folder) && (folder.st_mode & S_IWOTH) == 0;
+}
+
 // Makes a folder of the history that others may not write in, whatever
 // the umask: restores trust no other (ownFolder).
 void makeHistoryFolder(FileOps& files, const std::string& path) {
@@ -169,10 +182,20 @@ void removeFolderWithFiles(FileOps& files, const std::string& path) {
   files.removeFolder(path);
 }
 
+// The folder that holds this user's history in `folder`: the history
+// folder, unless another user made it (in a folder everyone may write in,
+// say), then one of this user's own beside it, so that each user's runs
+// keep their history there and restores trust only their own (ownFolder).
+std::string historyRoot(FileOps& files, const std::string& folder) {
+  const std::string shared = joinPath(folder, HistoryFolderName);
+  if (!files.exists(shared) || ownFolder(shared)) return shared;
+  return shared + "-" + std::to_string(::geteuid());
+}
+
 // The folder of the table's entries below the history folder, matched
 // without regard to letter case as table names are.
 std::optional<std::string> findTableFolder(FileOps& files, const std::string& folder, const std::string& tableName) {
-  const std::string root = joinPath(folder, HistoryFolderName);
+  const std::string root = historyRoot(files, folder);
   if (!files.exists(root)) return std::nullopt;
   for (const auto& name : files.list(root))
     if (sameNameButCase(name, tableName)) return joinPath(root, name);
@@ -213,7 +236,7 @@ HistoryKeeper::HistoryKeeper(FileOps& files, std::string folder, std::string tab
 }
 
 std::string HistoryKeeper::prepare(const SwapPlan& plan) {
-  const std::string root = joinPath(folder_, HistoryFolderName);
+  const std::string root = historyRoot(files_, folder_);
   if (!files_.exists(root)) makeHistoryFolder(files_, root);
   std::string tableFolder;
   if (const auto found = findTableFolder(files_, folder_, tableName_)) {
@@ -241,7 +264,7 @@ std::string HistoryKeeper::prepare(const SwapPlan& plan) {
   after.insert(after.end(), sums.begin() + static_cast<std::ptrdiff_t>(oldCount), sums.end());
   writeWhole(files_, joinPath(entryPath_, RecordName), recordText(facts_, before, after, plan.oldMembers));
   files_.syncFolder(entryPath_);
-  return std::string(HistoryFolderName) + "/" + nameOf(tableFolder) + "/" + sequence;
+  return nameOf(root) + "/" + nameOf(tableFolder) + "/" + sequence;
 }
 
 void HistoryKeeper::discard() noexcept {
@@ -285,19 +308,6 @@ std::vector<HistoryEntry> TableHistory::entries() const {
 }
 
 namespace {
-
-// Whether a folder of the history is one only this user or the system's
-// administrator could have made or changed: owned by either, and others
-// may not write in it. A link to it (to another file system, say) counts
-// when either made the link too.
-bool ownFolder(const std::string& path) {
-  struct stat link {};
-  struct stat folder {};
-  if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-    return false;
-  const auto ours = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
-  return ours(link) && ours(folder) && (folder.st_mode & S_IWOTH) == 0;
-}
 
 bool chainUnbroken(const std::vector<HistoryEntry>& entries, int number, const std::vector<FileSum>& current) {
   if (!sameFamily(current, entries.front().after)) return false;
@@ -412,7 +422,7 @@ void TableHistory::prune(int keep) {
   }
   if (files_.list(tables).empty()) {
     files_.removeFolder(tables);
-    const std::string root = joinPath(folder_, HistoryFolderName);
+    const std::string root = folderOf(tables);
     if (files_.list(root).empty()) files_.removeFolder(root);
   }
   files_.syncFolder(folder_);

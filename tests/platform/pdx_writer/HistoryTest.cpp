@@ -400,82 +400,92 @@ TEST_F(HistoryTest, AHistoryOnAnotherFileSystemIsKeptByCopiesAndRestores) {
   fs::remove_all(elsewhere);
 }
 
-// Writes PEOPLE.DB in `folder` and changes its first field's case, keeping the entry.
-void writeAndRun(const std::string& folder) {
+// Writes `table` in `folder` with the name "ann" and changes its case, keeping the entry.
+void writeAndRun(const std::string& folder, const std::string& table) {
   PosixFileOps files;
   WriterSettings settings;
   settings.fields = {{"Name", FieldType::Alpha, 20}};
-  settings.tableName = "PEOPLE.DB";
-  TableWriter writer(files, folder + "/PEOPLE.DB", settings);
+  settings.tableName = table;
+  TableWriter writer(files, folder + "/" + table, settings);
   writer.append({std::string("ann")});
   writer.finish();
-  TableUpdate update(files, folder + "/PEOPLE.DB");
+  TableUpdate update(files, folder + "/" + table);
   update.write([](const std::vector<Value>& before, RecordChanges& changes) {
     if (before.empty()) return false;
     changes[0] = Value(upperAscii(std::get<std::string>(before[0])));
     return true;
   });
   update.verify(0, [](const Value&, const Value&) { return true; });
-  HistoryKeeper keeper(files, folder, "PEOPLE.DB", ChangeFacts{});
+  HistoryKeeper keeper(files, folder, table, ChangeFacts{});
   update.commit(&keeper);
 }
 
-// In a folder everyone may write in (mode 1777), another user plants a
-// history entry that would put their table in place of the victim's: the
-// victim's restore refuses it and changes nothing. The victim's own
-// history there restores as anywhere.
-TEST(HistorySharedFolderTest, ARestoreUsesNoEntryAnotherUserCouldHavePlanted) {
+std::string firstName(const std::string& path) {
+  std::vector<Value> row;
+  return Table::open(path).cursor().next(row) ? std::get<std::string>(row[0]) : std::string();
+}
+
+// In a folder everyone may write in (mode 1777), each user's runs keep
+// their history and restore from it, whoever made the history folder
+// first; an entry another user planted where the victim's history goes is
+// refused, and changes nothing.
+TEST(HistorySharedFolderTest, EachUserRestoresFromTheirOwnHistoryAndFromNoPlantedEntry) {
   const auto victim = test::OtherUser::make("orltest-a");
   const auto mallory = test::OtherUser::make("orltest-b");
   if (!victim || !mallory) GTEST_SKIP() << test::OtherUser::whyNot();
-  const auto restoreAsVictim = [&](const std::string& folder) {
-    return victim->run([&] {
+  const auto restoreAs = [](const test::OtherUser& user, const std::string& folder, const std::string& table) {
+    return user.run([&] {
       PosixFileOps files;
       try {
-        return TableHistory(files, folder, "PEOPLE.DB").restore(1, {}) ? 0 : 2;
+        return TableHistory(files, folder, table).restore(1, {}) ? 0 : 2;
       } catch (const Error&) {
         return 3;
       }
     });
   };
+  const auto plantOpenFolder = [&](const fs::path& path) {
+    return mallory->run([&] {
+      fs::create_directories(path);
+      fs::permissions(path.parent_path(), fs::perms::all);
+      fs::permissions(path, fs::perms::all);
+      return 0;
+    });
+  };
   {
+    SCOPED_TRACE("two users, the second after the first made the history folder");
     test::SharedFolder shared;
-    ASSERT_EQ(victim->run([&] { return writeAndRun(shared.path()), 0; }), 0);
-    ASSERT_EQ(restoreAsVictim(shared.path()), 0);
-    std::vector<Value> row;
-    ASSERT_TRUE(Table::open(shared.file("PEOPLE.DB")).cursor().next(row));
-    EXPECT_EQ(std::get<std::string>(row[0]), "ann");
+    ASSERT_EQ(mallory->run([&] { return writeAndRun(shared.path(), "THEIRS.DB"), 0; }), 0);
+    ASSERT_EQ(victim->run([&] { return writeAndRun(shared.path(), "PEOPLE.DB"), 0; }), 0);
+    EXPECT_EQ(firstName(shared.file("PEOPLE.DB")), "ANN");
+    ASSERT_EQ(restoreAs(*victim, shared.path(), "PEOPLE.DB"), 0);
+    EXPECT_EQ(firstName(shared.file("PEOPLE.DB")), "ann");
+    ASSERT_EQ(restoreAs(*mallory, shared.path(), "THEIRS.DB"), 0);
+    EXPECT_EQ(firstName(shared.file("THEIRS.DB")), "ann");
   }
-
-  // Mallory makes the history folders first, open to all; the victim's
-  // run puts its entry there.
-  test::SharedFolder shared;
-  const fs::path tableHistory = fs::path(shared.path()) / HistoryFolderName / "PEOPLE.DB";
-  ASSERT_EQ(mallory->run([&] {
-    fs::create_directories(tableHistory);
-    fs::permissions(tableHistory.parent_path(), fs::perms::all);
-    fs::permissions(tableHistory, fs::perms::all);
-    return 0;
-  }), 0);
-  ASSERT_EQ(victim->run([&] { return writeAndRun(shared.path()), 0; }), 0);
-  const Snapshot before = family(shared.path());
-  // Mallory's entry: "before" is her table, "after" the victim's as it is now.
-  PosixFileOps files;
-  const FileSum now = familySums(files, shared.path(), "PEOPLE.DB").at(0);
-  const std::string planted = "mallory's table";
-  const std::string record = "orlintide history entry 1\nkind run\nwhen 2026-12-01 09:00:00\nfield Name\ncase UPPER CASE\n"
-                             "rows 1\nbefore " + std::to_string(planted.size()) + " " + digestOf(planted, Sha256::Engine::Portable) +
-                             " PEOPLE.DB\nafter " + std::to_string(now.size) + " " + now.sha256 + " PEOPLE.DB\nkept PEOPLE.DB\nend\n";
-  ASSERT_EQ(mallory->run([&] {
-    const fs::path entry = tableHistory / "000099";
-    fs::create_directory(entry);
-    std::ofstream(entry / "entry.txt", std::ios::binary) << record;
-    std::ofstream(entry / "PEOPLE.DB", std::ios::binary) << planted;
-    return 0;
-  }), 0);
-  ASSERT_EQ(TableHistory(files, shared.path(), "PEOPLE.DB").entries().at(0).facts.when, "2026-12-01 09:00:00");
-  EXPECT_EQ(restoreAsVictim(shared.path()), 3);
-  EXPECT_EQ(family(shared.path()), before);
+  {
+    SCOPED_TRACE("an open history folder planted where the victim's goes");
+    test::SharedFolder shared;
+    const fs::path planted = fs::path(shared.path()) / (std::string(HistoryFolderName) + "-" + std::to_string(victim->uid())) / "PEOPLE.DB";
+    ASSERT_EQ(plantOpenFolder(fs::path(shared.path()) / HistoryFolderName / "PEOPLE.DB"), 0);
+    ASSERT_EQ(plantOpenFolder(planted), 0);
+    ASSERT_EQ(victim->run([&] { return writeAndRun(shared.path(), "PEOPLE.DB"), 0; }), 0);
+    const Snapshot before = family(shared.path());
+    // Mallory's entry: "before" is her table, "after" the victim's as it is now.
+    PosixFileOps files;
+    const FileSum now = familySums(files, shared.path(), "PEOPLE.DB").at(0);
+    const std::string theirs = "mallory's table";
+    const std::string record = "orlintide history entry 1\nkind run\nwhen 2026-12-01 09:00:00\nfield Name\ncase UPPER CASE\n"
+                               "rows 1\nbefore " + std::to_string(theirs.size()) + " " + digestOf(theirs, Sha256::Engine::Portable) +
+                               " PEOPLE.DB\nafter " + std::to_string(now.size) + " " + now.sha256 + " PEOPLE.DB\nkept PEOPLE.DB\nend\n";
+    ASSERT_EQ(mallory->run([&] {
+      fs::create_directory(planted / "000099");
+      std::ofstream(planted / "000099" / "entry.txt", std::ios::binary) << record;
+      std::ofstream(planted / "000099" / "PEOPLE.DB", std::ios::binary) << theirs;
+      return 0;
+    }), 0);
+    EXPECT_EQ(restoreAs(*victim, shared.path(), "PEOPLE.DB"), 3);
+    EXPECT_EQ(family(shared.path()), before);
+  }
 }
 
 TEST_F(HistoryTest, AJournalThatKeepsFilesOutsideTheFolderIsRefused) {
