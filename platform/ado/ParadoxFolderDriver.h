@@ -21,8 +21,11 @@ namespace orl::ado {
 // in the meantime; a connection released without being closed leaves them.
 // So a write-back that fails after the drop never loses the table. A table
 // another program holds (its T.lck lock file in the folder, or a lock on
-// T.db) or whose files are read-only is not dropped: the drop fails first.
-// Who holds an advisory lock (fcntl or flock) on the file; none when it is free.
+// T.db) or whose files are read-only or symbolic links is not dropped: the
+// drop fails first. The lock file and lock of this process's own TableLock
+// on the table do not count.
+// Who holds an advisory lock (fcntl or flock) on the file; none when it is
+// free or held by a TableLock of this process.
 std::optional<QString> LockHolder(const QString& path);
 
 class ParadoxFolderDriver final : public Provider {

@@ -5,10 +5,12 @@
 #include "platform/common/Error.h"
 #include "platform/pdx/Error.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/TableLock.h"
 #include "platform/pdx/TableUpdate.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
+#include <QFile>
 #include <QHash>
 
 #include <cstring>
@@ -200,6 +202,18 @@ void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, con
 
 }  // namespace
 
+std::unique_ptr<pdx::TableLock> LockTable(const QString& table, const DataAccess& access) {
+  RequireQuotableName(table, QStringLiteral("table"));
+  ado::Connection paradox(access.seams);
+  paradox.open(ParadoxConnectionString(access.folder.folderText()));
+  const QString file = dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFile(table);
+  try {
+    return std::make_unique<pdx::TableLock>(QFile::encodeName(file).toStdString());
+  } catch (const pdx::Error& error) {
+    throw Error::provider(QString::fromStdString(error.what()));
+  }
+}
+
 void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change, bool* replaced,
                     Progress* progress) {
   RequireQuotableName(table, QStringLiteral("table"));
@@ -256,7 +270,9 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
     CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
   else
     CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
-  scratchDatabase.commitExport();
+  std::function<void()> lastLook;
+  if (change && change->tableLock) lastLook = [lock = change->tableLock] { lock->requireUnchanged(); };
+  scratchDatabase.commitExport(lastLook);
   if (replaced) *replaced = true;
 
   // The table has its new values from here on, whatever else fails.

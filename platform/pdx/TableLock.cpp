@@ -1,0 +1,228 @@
+#include "platform/pdx/TableLock.h"
+
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Family.h"
+#include "platform/pdx/FileOps.h"
+#include "platform/pdx/Sha256.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace orl::pdx {
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+// The table and lock files the TableLocks of this process hold.
+std::mutex heldMutex;
+std::set<FileId>& heldFiles() {
+  static std::set<FileId> held;
+  return held;
+}
+
+std::int64_t nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+std::string stemOf(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (!directory) throw Error(folder + ": the folder cannot be read (" + std::strerror(errno) + ")");
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(directory)) names.emplace_back(entry->d_name);
+  ::closedir(directory);
+  return names;
+}
+
+std::string digestOf(int descriptor, const std::string& path) {
+  Sha256 digest;
+  std::array<std::uint8_t, 1 << 16> buffer;
+  for (;;) {
+    const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+    if (got == 0) return digest.hex();
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw Error(path + ": cannot be read (" + std::strerror(errno) + ")");
+    digest.add(buffer.data(), static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+TableLock::TableLock(const std::string& tablePath)
+    : folder_(folderOf(tablePath)), tableFile_(nameOf(tablePath)), table_(stemOf(tableFile_)) {
+  const std::string quoted = "The table '" + table_ + "'";
+  const auto refuse = [&](const std::string& why) { return Error(quoted + " " + why); };
+
+  for (const std::string& name : tableFamily(tablePath)) {
+    struct stat status {};
+    if (::lstat(joinPath(folder_, name).c_str(), &status) != 0) continue;  // gone since the listing: noted below
+    if (S_ISLNK(status.st_mode))
+      throw refuse("is not changed: its file " + name +
+                   " is a symbolic link. A table is changed only in the folder its files are in, where its journal, "
+                   "lock and history are kept; open the table from the folder the link leads to.");
+    if (!S_ISREG(status.st_mode))
+      throw refuse("is not changed: its file " + name +
+                   " is not a regular file (a pipe, a device or a folder stands in its place).");
+  }
+  const std::string lockName = table_ + (tableFile_.size() > 2 && tableFile_.back() == 'B' ? ".LCK" : ".lck");
+  for (const std::string& name : namesIn(folder_))
+    if (sameNameButCase(name, lockName))
+      throw refuse("is in use by another program (its lock file " + name +
+                   " is in the folder); close the table there and try again.");
+
+  try {
+    descriptor_ = ::open(tablePath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor_ < 0) {
+      const int error = errno;
+      if (error == EACCES || error == EPERM || error == EROFS)
+        throw refuse("cannot be changed: its file " + tableFile_ + " is read-only for this user (" +
+                     std::strerror(error) + "); make it writable to change the table.");
+      throw refuse("cannot be locked: " + tableFile_ + " cannot be opened (" + std::strerror(error) + ").");
+    }
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(descriptor_, F_OFD_SETLK, &whole) != 0) {
+      struct flock holder {};
+      holder.l_type = F_WRLCK;
+      holder.l_whence = SEEK_SET;
+      const bool known = ::fcntl(descriptor_, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK && holder.l_pid > 0;
+      throw refuse("is in use by another program (" +
+                   (known ? "process " + std::to_string(holder.l_pid) : std::string("a process")) +
+                   " holds a lock on " + tableFile_ + "); close the table there and try again.");
+    }
+    if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0)
+      throw refuse("is in use by another program (a process holds a lock on " + tableFile_ +
+                   "); close the table there and try again.");
+
+    const std::string lockPath = joinPath(folder_, lockName);
+    const int created = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (created < 0) {
+      if (errno == EEXIST)
+        throw refuse("is in use by another program (its lock file " + lockName +
+                     " is in the folder); close the table there and try again.");
+      throw refuse("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(errno) + ").");
+    }
+    struct stat lockStatus {};
+    ::fstat(created, &lockStatus);
+    ::close(created);
+    lockFile_ = lockPath;
+    lockDevice_ = lockStatus.st_dev;
+    lockInode_ = lockStatus.st_ino;
+
+    struct stat tableStatus {};
+    ::fstat(descriptor_, &tableStatus);
+    {
+      const std::lock_guard<std::mutex> guard(heldMutex);
+      heldFiles().insert({tableStatus.st_dev, tableStatus.st_ino});
+      heldFiles().insert({lockDevice_, lockInode_});
+    }
+    members_ = currentMembers();
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+TableLock::~TableLock() { release(); }
+
+void TableLock::release() noexcept {
+  if (descriptor_ >= 0) {
+    struct stat tableStatus {};
+    const bool known = ::fstat(descriptor_, &tableStatus) == 0;
+    const std::lock_guard<std::mutex> guard(heldMutex);
+    if (known) heldFiles().erase({tableStatus.st_dev, tableStatus.st_ino});
+    heldFiles().erase({lockDevice_, lockInode_});
+  }
+  if (!lockFile_.empty()) {
+    // Only our own, untouched: another program's lock records stay.
+    struct stat status {};
+    if (::lstat(lockFile_.c_str(), &status) == 0 && status.st_dev == lockDevice_ && status.st_ino == lockInode_ &&
+        S_ISREG(status.st_mode) && status.st_size == 0)
+      ::unlink(lockFile_.c_str());
+    lockFile_.clear();
+  }
+  if (descriptor_ >= 0) ::close(descriptor_);  // lets both advisory locks go
+  descriptor_ = -1;
+}
+
+std::vector<TableLock::Member> TableLock::currentMembers() const {
+  std::vector<Member> members;
+  for (const std::string& name : tableFamily(joinPath(folder_, tableFile_))) {
+    const std::string path = joinPath(folder_, name);
+    Member member;
+    member.name = name;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status {};
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+      if (descriptor >= 0) ::close(descriptor);
+      member.digest = "(not a regular file)";
+      members.push_back(std::move(member));
+      continue;
+    }
+    member.device = status.st_dev;
+    member.inode = status.st_ino;
+    member.size = status.st_size;
+    member.modified = nanoseconds(status.st_mtim);
+    member.changed = nanoseconds(status.st_ctim);
+    try {
+      member.digest = digestOf(descriptor, path);
+    } catch (...) {
+      ::close(descriptor);
+      throw;
+    }
+    ::close(descriptor);
+    members.push_back(std::move(member));
+  }
+  return members;
+}
+
+void TableLock::requireUnchanged() const {
+  const std::vector<Member> now = currentMembers();
+  std::string what;
+  for (const Member& was : members_) {
+    const auto found = std::find_if(now.begin(), now.end(), [&](const Member& is) { return is.name == was.name; });
+    if (found == now.end())
+      what = was.name + " was removed";
+    else if (found->device != was.device || found->inode != was.inode)
+      what = was.name + " was replaced by another file";
+    else if (found->digest != was.digest)
+      what = was.name + " has other content";
+    else if (found->size != was.size || found->modified != was.modified || found->changed != was.changed)
+      what = was.name + " was written to";
+    if (!what.empty()) break;
+  }
+  for (const Member& is : now) {
+    if (!what.empty()) break;
+    if (std::none_of(members_.begin(), members_.end(), [&](const Member& was) { return was.name == is.name; }))
+      what = is.name + " was added";
+  }
+  if (what.empty()) return;
+  throw Error("The table '" + table_ + "' was changed by another program while this run worked on it (" + what +
+              "). That change is kept: the table was not replaced. Run the change again to include it.");
+}
+
+bool TableLock::heldHere(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return false;
+  const std::lock_guard<std::mutex> guard(heldMutex);
+  return heldFiles().count({status.st_dev, status.st_ino}) > 0;
+}
+
+}  // namespace orl::pdx
