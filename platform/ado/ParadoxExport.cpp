@@ -392,15 +392,14 @@ class LookingKeeper final : public pdx::AsideKeeper {
 void CommitExport(StagedExport& staged, const std::function<void()>& beforeSwap) {
   const std::string folder = staged.folder.toStdString();
   try {
+    // Once before anything is made for the history, and once more as late as can be.
+    if (beforeSwap) beforeSwap();
     std::optional<pdx::HistoryKeeper> keeper;
     if (staged.history && staged.history->entries > 0)
       keeper.emplace(*staged.files, folder, staged.tableFile, staged.history->facts);
     pdx::AsideKeeper* keeping = keeper ? &*keeper : nullptr;
     std::optional<LookingKeeper> looking;
-    if (beforeSwap && keeping)
-      keeping = &looking.emplace(*keeping, beforeSwap);
-    else if (beforeSwap)
-      beforeSwap();
+    if (beforeSwap && keeping) keeping = &looking.emplace(*keeping, beforeSwap);
     if (staged.update)
       staged.update->commit(keeping);
     else

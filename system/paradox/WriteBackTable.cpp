@@ -266,10 +266,22 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
 
   const ado::StagedExport* staged = scratchDatabase.stagedExport();
   if (!staged) throw Error::provider(QStringLiteral("The export wrote no table for '%1'.").arg(table));
-  if (staged->update)
-    CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
-  else
-    CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
+  try {
+    if (staged->update)
+      CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
+    else
+      CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
+  } catch (const Error&) {
+    // A difference that another program's change made is told as that change.
+    if (change && change->tableLock) {
+      try {
+        change->tableLock->requireUnchanged();
+      } catch (const pdx::Error& error) {
+        throw Error::provider(QString::fromStdString(error.what()));
+      }
+    }
+    throw;
+  }
   std::function<void()> lastLook;
   if (change && change->tableLock) lastLook = [lock = change->tableLock] { lock->requireUnchanged(); };
   scratchDatabase.commitExport(lastLook);
