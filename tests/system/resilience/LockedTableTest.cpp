@@ -398,5 +398,57 @@ TEST_F(SharedFolderRunTest, TableFilesThatAreLinksAreRefusedAndWhereTheyLeadIsUn
   expectRefusedBeforeStaging(QStringLiteral("its lock file T.lck is in the folder"));
 }
 
+TEST_F(SharedFolderRunTest, AnOrdinaryUsersRunKeepsAnotherUserOutAndKeepsTheirEdit) {
+  const auto victim = OtherUser::make("orltest-a");
+  if (!mallory || !victim) GTEST_SKIP() << OtherUser::whyNot();
+  const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
+                   QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+  for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
+                                folders.scratchFile()})
+    ASSERT_TRUE(QFile(folder).setPermissions(all));
+  for (const char* member : {"T.db", "T.mb"})
+    ASSERT_EQ(::chown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
+
+  // The other user's program waits for its moment, then tries to take the
+  // table (each success one bit) and saves an edit in place regardless.
+  int go[2], done[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t other = ::fork();
+  if (other == 0) {
+    ::close(go[1]);
+    ::_exit(mallory->run([&] {
+      char sign = 0;
+      if (::read(go[0], &sign, 1) != 1) return 1;
+      const char outcome = static_cast<char>(TakeTable(shared.path()) |
+                                             (EditInPlace(shared.file("T.db"), "first", "other") == 0 ? 0 : 8));
+      return ::write(done[1], &outcome, 1) == 1 ? 0 : 1;
+    }));
+  }
+  ::close(go[0]);
+  ::close(done[1]);
+  char otherOutcome = -1;
+  window.onProgress = [&](double percent) {
+    if (otherOutcome != -1 || percent <= 90 || percent >= 100) return;
+    const char sign = 'x';
+    if (::write(go[1], &sign, 1) != 1 || ::read(done[0], &otherOutcome, 1) != 1) otherOutcome = 16;
+  };
+  const int runOutcome = victim->run([&] {
+    const bool changed = run();
+    if (otherOutcome != 0) return 10 + otherOutcome;
+    if (changed || !reports().contains(QStringLiteral("was changed by another program"))) return 2;
+    return 0;
+  });
+  ::close(go[1]);
+  ::close(done[0]);
+  ::waitpid(other, nullptr, 0);
+  EXPECT_EQ(runOutcome, 0) << "10 + the other program's bits: 1 fcntl, 2 flock, 4 lock file taken, 8 edit failed";
+  const auto states = StatesIn(shared.path());
+  EXPECT_EQ(states.size(), 2U);  // T.db and T.mb: nothing of the run is left
+  EXPECT_EQ(states.at("T.db").owner, victim->uid());
+  EXPECT_EQ(states.at("T.db").mode & 07777, 0666U);
+  EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("other")));
+}
+
 }  // namespace
 }  // namespace orl::test
