@@ -450,5 +450,39 @@ TEST_F(SharedFolderRunTest, AnOrdinaryUsersRunKeepsAnotherUserOutAndKeepsTheirEd
   EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("other")));
 }
 
+TEST_F(SharedFolderRunTest, TheProgramOfAnOrdinaryUserRefusesATableAnotherUserHoldsAndChangesItOnceFree) {
+  const auto victim = OtherUser::make("orltest-a");
+  if (!mallory || !victim) GTEST_SKIP() << OtherUser::whyNot();
+  const QString program = folders.programFolder() + QStringLiteral("/orlintide");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(ORLINTIDE_PROGRAM), program));
+  const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
+                   QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+  for (const QString& path : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
+                              folders.scratchFile(), program})
+    ASSERT_TRUE(QFile(path).setPermissions(all));
+  for (const char* member : {"T.db", "T.mb"})
+    ASSERT_EQ(::chown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
+  const std::vector<std::string> change{program.toStdString(), "--folder", shared.path(), "--table", "T",
+                                        "--field", "A", "--case", "upper"};
+  const std::string home = shared.outside() + "/home-a";
+  const auto before = StatesIn(shared.path());
+  {
+    OtherProgram holder(*mallory, [&] { return ::flock(::open(shared.file("T.db").c_str(), O_RDWR), LOCK_EX); });
+    ASSERT_TRUE(holder.took());
+    const CommandResult refused = victim->command(change, home);
+    EXPECT_EQ(refused.exitCode, 1) << refused.output;
+    EXPECT_NE(refused.output.find("in use by another program"), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.output.find("Done."), std::string::npos);
+    EXPECT_EQ(StatesIn(shared.path()), before);
+  }
+  const CommandResult done = victim->command(change, home);
+  EXPECT_EQ(done.exitCode, 0) << done.output;
+  const auto after = StatesIn(shared.path());
+  EXPECT_EQ(after.size(), 2U);  // no lock file or working file left
+  EXPECT_EQ(after.at("T.db").owner, victim->uid());
+  EXPECT_EQ(after.at("T.db").mode & 07777, 0666U);
+  EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("FIRST")));
+}
+
 }  // namespace
 }  // namespace orl::test
