@@ -10,6 +10,10 @@
 
 namespace orl::ado {
 
+// Who holds an advisory lock (fcntl or flock) on the file; none when it is
+// free or held by a TableLock of this process.
+std::optional<QString> LockHolder(const QString& path);
+
 // The Paradox folder driver: reads the tables of one folder (the "Dbq=" of
 // the connection string) and understands exactly three statements:
 //   SELECT * FROM `T`     SELECT `F` FROM `T`     DROP TABLE `T`
@@ -24,10 +28,6 @@ namespace orl::ado {
 // T.db) or whose files are read-only or symbolic links is not dropped: the
 // drop fails first. The lock file and lock of this process's own TableLock
 // on the table do not count.
-// Who holds an advisory lock (fcntl or flock) on the file; none when it is
-// free or held by a TableLock of this process.
-std::optional<QString> LockHolder(const QString& path);
-
 class ParadoxFolderDriver final : public Provider {
  public:
   static bool accepts(const QString& connectionString);

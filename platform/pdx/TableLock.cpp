@@ -66,71 +66,16 @@ std::string digestOf(int descriptor, const std::string& path) {
 
 TableLock::TableLock(const std::string& tablePath)
     : folder_(folderOf(tablePath)), tableFile_(nameOf(tablePath)), table_(stemOf(tableFile_)) {
-  const std::string quoted = "The table '" + table_ + "'";
-  const auto refuse = [&](const std::string& why) { return Error(quoted + " " + why); };
-
-  for (const std::string& name : tableFamily(tablePath)) {
-    struct stat status {};
-    if (::lstat(joinPath(folder_, name).c_str(), &status) != 0) continue;  // gone since the listing: noted below
-    if (S_ISLNK(status.st_mode))
-      throw refuse("is not changed: its file " + name +
-                   " is a symbolic link. A table is changed only in the folder its files are in, where its journal, "
-                   "lock and history are kept; open the table from the folder the link leads to.");
-    if (!S_ISREG(status.st_mode))
-      throw refuse("is not changed: its file " + name +
-                   " is not a regular file (a pipe, a device or a folder stands in its place).");
-  }
+  refuseUnusableFamily();
   const std::string lockName = table_ + (tableFile_.size() > 2 && tableFile_.back() == 'B' ? ".LCK" : ".lck");
   for (const std::string& name : namesIn(folder_))
-    if (sameNameButCase(name, lockName))
-      throw refuse("is in use by another program (its lock file " + name +
-                   " is in the folder); close the table there and try again.");
-
+    if (sameNameButCase(name, lockName)) throw inUse("its lock file " + name + " is in the folder");
   try {
-    descriptor_ = ::open(tablePath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor_ < 0) {
-      const int error = errno;
-      if (error == EACCES || error == EPERM || error == EROFS)
-        throw refuse("cannot be changed: its file " + tableFile_ + " is read-only for this user (" +
-                     std::strerror(error) + "); make it writable to change the table.");
-      throw refuse("cannot be locked: " + tableFile_ + " cannot be opened (" + std::strerror(error) + ").");
-    }
-    struct flock whole {};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    if (::fcntl(descriptor_, F_OFD_SETLK, &whole) != 0) {
-      struct flock holder {};
-      holder.l_type = F_WRLCK;
-      holder.l_whence = SEEK_SET;
-      const bool known = ::fcntl(descriptor_, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK && holder.l_pid > 0;
-      throw refuse("is in use by another program (" +
-                   (known ? "process " + std::to_string(holder.l_pid) : std::string("a process")) +
-                   " holds a lock on " + tableFile_ + "); close the table there and try again.");
-    }
-    if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0)
-      throw refuse("is in use by another program (a process holds a lock on " + tableFile_ +
-                   "); close the table there and try again.");
-
-    const std::string lockPath = joinPath(folder_, lockName);
-    const int created = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (created < 0) {
-      if (errno == EEXIST)
-        throw refuse("is in use by another program (its lock file " + lockName +
-                     " is in the folder); close the table there and try again.");
-      throw refuse("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(errno) + ").");
-    }
-    struct stat lockStatus {};
-    ::fstat(created, &lockStatus);
-    ::close(created);
-    lockFile_ = lockPath;
-    lockDevice_ = lockStatus.st_dev;
-    lockInode_ = lockStatus.st_ino;
-
-    struct stat tableStatus {};
-    ::fstat(descriptor_, &tableStatus);
+    lockTableFile();
+    makeLockFile(lockName);
     {
       const std::lock_guard<std::mutex> guard(heldMutex);
-      heldFiles().insert({tableStatus.st_dev, tableStatus.st_ino});
+      heldFiles().insert({tableDevice_, tableInode_});
       heldFiles().insert({lockDevice_, lockInode_});
     }
     members_ = currentMembers();
@@ -140,14 +85,75 @@ TableLock::TableLock(const std::string& tablePath)
   }
 }
 
+Error TableLock::refusal(const std::string& why) const { return Error("The table '" + table_ + "' " + why); }
+
+Error TableLock::inUse(const std::string& sign) const {
+  return refusal("is in use by another program (" + sign + "); close the table there and try again.");
+}
+
+void TableLock::refuseUnusableFamily() const {
+  for (const std::string& name : tableFamily(joinPath(folder_, tableFile_))) {
+    struct stat status {};
+    if (::lstat(joinPath(folder_, name).c_str(), &status) != 0) continue;  // gone since the listing
+    if (S_ISLNK(status.st_mode))
+      throw refusal("is not changed: its file " + name +
+                    " is a symbolic link. A table is changed only in the folder its files are in, where its journal, "
+                    "lock and history are kept; open the table from the folder the link leads to.");
+    if (!S_ISREG(status.st_mode))
+      throw refusal("is not changed: its file " + name +
+                    " is not a regular file (a pipe, a device or a folder stands in its place).");
+  }
+}
+
+void TableLock::lockTableFile() {
+  descriptor_ = ::open(joinPath(folder_, tableFile_).c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor_ < 0) {
+    const int error = errno;
+    if (error == EACCES || error == EPERM || error == EROFS)
+      throw refusal("cannot be changed: its file " + tableFile_ + " is read-only for this user (" +
+                    std::strerror(error) + "); make it writable to change the table.");
+    throw refusal("cannot be locked: " + tableFile_ + " cannot be opened (" + std::strerror(error) + ").");
+  }
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))
+    throw refusal("is not changed: its file " + tableFile_ + " is not a regular file.");
+  tableDevice_ = status.st_dev;
+  tableInode_ = status.st_ino;
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  if (::fcntl(descriptor_, F_OFD_SETLK, &whole) != 0) {
+    struct flock holder = whole;
+    const bool known = ::fcntl(descriptor_, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK && holder.l_pid > 0;
+    throw inUse((known ? "process " + std::to_string(holder.l_pid) : std::string("a process")) + " holds a lock on " +
+                tableFile_);
+  }
+  if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) throw inUse("a process holds a lock on " + tableFile_);
+}
+
+void TableLock::makeLockFile(const std::string& lockName) {
+  const std::string lockPath = joinPath(folder_, lockName);
+  const int created = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (created < 0) {
+    const int error = errno;
+    if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
+    throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
+  }
+  lockFile_ = lockPath;
+  struct stat status {};
+  const bool known = ::fstat(created, &status) == 0;
+  ::close(created);
+  if (!known) throw refusal("cannot be locked: its lock file " + lockName + " cannot be read back.");
+  lockDevice_ = status.st_dev;
+  lockInode_ = status.st_ino;
+}
+
 TableLock::~TableLock() { release(); }
 
 void TableLock::release() noexcept {
-  if (descriptor_ >= 0) {
-    struct stat tableStatus {};
-    const bool known = ::fstat(descriptor_, &tableStatus) == 0;
+  {
     const std::lock_guard<std::mutex> guard(heldMutex);
-    if (known) heldFiles().erase({tableStatus.st_dev, tableStatus.st_ino});
+    heldFiles().erase({tableDevice_, tableInode_});
     heldFiles().erase({lockDevice_, lockInode_});
   }
   if (!lockFile_.empty()) {

@@ -33,6 +33,8 @@
 // the target as it was. A family file that is not a regular file is refused
 // without being opened.
 
+#include "platform/pdx/Error.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -75,13 +77,20 @@ class TableLock {
     std::int64_t changed = 0;   // status change, nanoseconds: no program can set it back
     std::string digest;
   };
+  Error refusal(const std::string& why) const;
+  Error inUse(const std::string& sign) const;
+  void refuseUnusableFamily() const;
+  void lockTableFile();
+  void makeLockFile(const std::string& lockName);
   std::vector<Member> currentMembers() const;
   void release() noexcept;
 
   std::string folder_;
   std::string tableFile_;
   std::string table_;  // the name without its extension, as messages show it
-  int descriptor_ = -1;
+  int descriptor_ = -1;  // T.db, holding both advisory locks
+  dev_t tableDevice_ = 0;
+  ino_t tableInode_ = 0;
   std::string lockFile_;
   dev_t lockDevice_ = 0;
   ino_t lockInode_ = 0;

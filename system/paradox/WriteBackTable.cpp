@@ -10,7 +10,6 @@
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
-#include <QFile>
 #include <QHash>
 
 #include <cstring>
@@ -201,18 +200,6 @@ void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, con
 }
 
 }  // namespace
-
-std::unique_ptr<pdx::TableLock> LockTable(const QString& table, const DataAccess& access) {
-  RequireQuotableName(table, QStringLiteral("table"));
-  ado::Connection paradox(access.seams);
-  paradox.open(ParadoxConnectionString(access.folder.folderText()));
-  const QString file = dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFile(table);
-  try {
-    return std::make_unique<pdx::TableLock>(QFile::encodeName(file).toStdString());
-  } catch (const pdx::Error& error) {
-    throw Error::provider(QString::fromStdString(error.what()));
-  }
-}
 
 void WriteBackTable(const QString& table, const DataAccess& access, const FieldChange* change, bool* replaced,
                     Progress* progress) {
