@@ -25,6 +25,10 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
+// How our lock file begins; the rest names the process, for whoever looks.
+constexpr const char* LockFileMarker = "Held by orlintide";
+constexpr std::size_t LockFileMostBytes = 256;
+
 // The table and lock files the TableLocks of this process hold.
 std::mutex heldMutex;
 std::set<FileId>& heldFiles() {
@@ -69,7 +73,8 @@ TableLock::TableLock(const std::string& tablePath)
   refuseUnusableFamily();
   const std::string lockName = table_ + (tableFile_.size() > 2 && tableFile_.back() == 'B' ? ".LCK" : ".lck");
   for (const std::string& name : namesIn(folder_))
-    if (sameNameButCase(name, lockName)) throw inUse("its lock file " + name + " is in the folder");
+    if (sameNameButCase(name, lockName) && !removeLeftLockFile(joinPath(folder_, name)))
+      throw inUse("its lock file " + name + " is in the folder");
   try {
     lockTableFile();
     makeLockFile(lockName);
@@ -131,19 +136,40 @@ void TableLock::lockTableFile() {
   if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) throw inUse("a process holds a lock on " + tableFile_);
 }
 
+bool TableLock::removeLeftLockFile(const std::string& path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  std::string content(LockFileMostBytes, '\0');
+  struct stat opened {}, named {};
+  const ssize_t got = ::fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode)
+                          ? ::pread(descriptor, content.data(), content.size(), 0)
+                          : -1;
+  // Ours, and its run is gone: a live run holds an flock on it.
+  const bool left = got > 0 && content.compare(0, std::strlen(LockFileMarker), LockFileMarker) == 0 &&
+                    ::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+                    named.st_dev == opened.st_dev && named.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;
+  ::close(descriptor);
+  return left;
+}
+
 void TableLock::makeLockFile(const std::string& lockName) {
   const std::string lockPath = joinPath(folder_, lockName);
-  const int created = ::open(lockPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (created < 0) {
+  lockDescriptor_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (lockDescriptor_ < 0) {
     const int error = errno;
     if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
     throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
   }
-  lockFile_ = lockPath;
+  lockContent_ = std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
   struct stat status {};
-  const bool known = ::fstat(created, &status) == 0;
-  ::close(created);
-  if (!known) throw refusal("cannot be locked: its lock file " + lockName + " cannot be read back.");
+  if (::fstat(lockDescriptor_, &status) != 0 || ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) != 0 ||
+      ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) !=
+          static_cast<ssize_t>(lockContent_.size())) {
+    const int error = errno;
+    ::unlink(lockPath.c_str());  // made exclusively a moment ago: ours
+    throw refusal("cannot be locked: its lock file " + lockName + " cannot be written (" + std::strerror(error) + ").");
+  }
+  lockFile_ = lockPath;
   lockDevice_ = status.st_dev;
   lockInode_ = status.st_ino;
 }
@@ -157,13 +183,17 @@ void TableLock::release() noexcept {
     heldFiles().erase({lockDevice_, lockInode_});
   }
   if (!lockFile_.empty()) {
-    // Only our own, untouched: another program's lock records stay.
+    // Only our own, as we wrote it: another program's lock records stay.
     struct stat status {};
+    std::string content(lockContent_.size() + 1, '\0');
     if (::lstat(lockFile_.c_str(), &status) == 0 && status.st_dev == lockDevice_ && status.st_ino == lockInode_ &&
-        S_ISREG(status.st_mode) && status.st_size == 0)
+        ::pread(lockDescriptor_, content.data(), content.size(), 0) == static_cast<ssize_t>(lockContent_.size()) &&
+        content.compare(0, lockContent_.size(), lockContent_) == 0)
       ::unlink(lockFile_.c_str());
     lockFile_.clear();
   }
+  if (lockDescriptor_ >= 0) ::close(lockDescriptor_);
+  lockDescriptor_ = -1;
   if (descriptor_ >= 0) ::close(descriptor_);  // lets both advisory locks go
   descriptor_ = -1;
 }

@@ -18,10 +18,12 @@
 //   Paradox program on the folder. So those files are never written.
 // - A lock file of the table's own, T.LCK (any letter case), means another
 //   program has the table: it is refused, and never touched.
-// - Where there is none, T.LCK is created (exclusively, empty) and removed
-//   at the end, but only while it is still the empty file created here:
-//   a program that looks for it stays out, and one that wrote into it
-//   keeps what it wrote.
+// - Where there is none, T.LCK is created (exclusively), says in a line of
+//   text that this program holds the table, and is flocked; it is removed
+//   at the end, but only while it is still the file as written here: a
+//   program that looks for it stays out, and one that wrote into it keeps
+//   what it wrote. A lock file of ours that no process flocks any more was
+//   left by a run that was killed, and is taken over.
 // - An exclusive advisory lock of both kinds on T.db, an open file
 //   description record lock (fcntl) and an flock, so that a program using
 //   either finds the table locked; both last until the lock is let go
@@ -81,6 +83,9 @@ class TableLock {
   Error inUse(const std::string& sign) const;
   void refuseUnusableFamily() const;
   void lockTableFile();
+  // Removes a lock file that a killed run of this program left; false for
+  // any other lock file.
+  static bool removeLeftLockFile(const std::string& path);
   void makeLockFile(const std::string& lockName);
   std::vector<Member> currentMembers() const;
   void release() noexcept;
@@ -92,6 +97,8 @@ class TableLock {
   dev_t tableDevice_ = 0;
   ino_t tableInode_ = 0;
   std::string lockFile_;
+  std::string lockContent_;
+  int lockDescriptor_ = -1;  // T.lck, flocked while the lock is held
   dev_t lockDevice_ = 0;
   ino_t lockInode_ = 0;
   std::vector<Member> members_;

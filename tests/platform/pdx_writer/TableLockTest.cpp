@@ -88,6 +88,39 @@ TEST_F(TableLockTest, ALockFileAnotherProgramWroteIntoIsLeftToIt) {
   EXPECT_EQ(fileBytes(folder.file("T.LCK")).size(), std::string("another program's lock record").size());
 }
 
+TEST_F(TableLockTest, ALockFileAKilledHolderLeftIsTakenOverAndOneStillHeldIsNot) {
+  // A holder in another process: killed at once, or kept until told to end.
+  for (const bool killed : {true, false}) {
+    SCOPED_TRACE(killed ? "killed" : "still held");
+    int held[2], end[2];
+    ASSERT_EQ(::pipe(held), 0);
+    ASSERT_EQ(::pipe(end), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      const TableLock lock(folder.file("T.db"));
+      char sign = 'x';
+      if (::write(held[1], &sign, 1) != 1) ::_exit(1);
+      if (!killed && ::read(end[0], &sign, 1) < 0) ::_exit(1);
+      ::_exit(0);  // as a kill would: the lock is never let go
+    }
+    char sign = 0;
+    ASSERT_EQ(::read(held[0], &sign, 1), 1);
+    if (killed) {
+      ::waitpid(holder, nullptr, 0);
+      ASSERT_TRUE(std::filesystem::exists(folder.file("T.lck")));
+      { const TableLock lock(folder.file("T.db")); }
+      EXPECT_FALSE(std::filesystem::exists(folder.file("T.lck")));
+    } else {
+      EXPECT_NE(RefusalOf(folder.file("T.db")).find("its lock file T.lck is in the folder"), std::string::npos);
+      EXPECT_TRUE(std::filesystem::exists(folder.file("T.lck")));
+      ASSERT_EQ(::write(end[1], &sign, 1), 1);
+      ::waitpid(holder, nullptr, 0);
+      std::filesystem::remove(folder.file("T.lck"));
+    }
+    for (int descriptor : {held[0], held[1], end[0], end[1]}) ::close(descriptor);
+  }
+}
+
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
