@@ -160,7 +160,8 @@ void TableLock::makeLockFile(const std::string& lockName) {
     if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
     throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
   }
-  lockContent_ = std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
+  lockContent_ =
+      std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
   struct stat status {};
   if (::fstat(lockDescriptor_, &status) != 0 || ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) != 0 ||
       ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) !=

@@ -120,8 +120,8 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     return false;
   }
 
-  Paradox::FieldChange change{field,    kind->transform,         {}, false, *indexLoss,
-                              caseName, services.historyEntries, tableLock.get()};
+  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss, caseName, services.historyEntries,
+                              tableLock.get()};
 
   report.step(110, [&] { connection->setMode(ado::adModeReadWrite); });
   if (!report.step(112, [&] { connection->open(Paradox::ScratchConnectionString(services.programFolder)); }))

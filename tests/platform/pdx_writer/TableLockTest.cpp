@@ -123,7 +123,8 @@ TEST_F(TableLockTest, ALockFileAKilledHolderLeftIsTakenOverAndOneStillHeldIsNot)
 
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -193,8 +193,9 @@ int EditInPlace(const std::string& path, const std::string& from, const std::str
   std::string bytes(static_cast<std::size_t>(::lseek(descriptor, 0, SEEK_END)), '\0');
   const bool read = ::pread(descriptor, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
   const std::size_t at = bytes.find(from);
-  const bool written = read && at != std::string::npos &&
-                       ::pwrite(descriptor, to.data(), to.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(to.size());
+  const bool written =
+      read && at != std::string::npos &&
+      ::pwrite(descriptor, to.data(), to.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(to.size());
   ::close(descriptor);
   return written ? 0 : 1;
 }
@@ -282,6 +283,10 @@ class SharedFolderRunTest : public RunTest {
   void TearDown() override { EXPECT_EQ(StatesIn(shared.outside()), besideBefore); }
 
   QString reports() const { return boxes.errorReports().join(QLatin1Char('\n')); }
+  // Field A of a row of the table as it is in the folder now.
+  ado::Value valueAt(std::size_t row) const {
+    return ReadTable(QString::fromStdString(shared.file("T.db"))).rows.at(row)[0];
+  }
   bool staged() const { return !statements.recorder.scratchStatements.filter(QStringLiteral("INSERT INTO")).isEmpty(); }
   void expectRefusedBeforeStaging(const QString& reason) {
     const auto before = StatesIn(shared.path());
@@ -289,7 +294,8 @@ class SharedFolderRunTest : public RunTest {
     statements.recorder = StatementRecorder();
     EXPECT_FALSE(run());
     EXPECT_EQ(boxes.errorReports().size(), 1);
-    EXPECT_TRUE(reports().contains(reason) && reports().contains(QStringLiteral("at line 108"))) << reports().toStdString();
+    EXPECT_TRUE(reports().contains(reason) && reports().contains(QStringLiteral("at line 108")))
+        << reports().toStdString();
     EXPECT_FALSE(staged());
     EXPECT_FALSE(boxes.informs().contains(QStringLiteral("Done.")));
     EXPECT_EQ(StatesIn(shared.path()), before);
@@ -314,7 +320,7 @@ class SharedFolderRunTest : public RunTest {
     EXPECT_TRUE(reports().contains(QStringLiteral("was changed by another program"))) << reports().toStdString();
     EXPECT_FALSE(boxes.informs().contains(QStringLiteral("Done.")));
     EXPECT_EQ(StatesIn(shared.path()), edited);
-    EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows.at(row)[0], ado::Value::text(value));
+    EXPECT_EQ(valueAt(row), ado::Value::text(value));
   }
 
   SharedFolder shared;
@@ -353,7 +359,7 @@ TEST_F(SharedFolderRunTest, AnotherUsersProgramCannotTakeTheTableWhileTheRunHold
   };
   EXPECT_TRUE(run()) << reports().toStdString();
   EXPECT_EQ(takenDuringRun, 0);
-  EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("FIRST")));
+  EXPECT_EQ(valueAt(0), ado::Value::text(QStringLiteral("FIRST")));
   // The run let everything go: no lock file of its own is left, and the table is free again.
   EXPECT_EQ(StatesIn(shared.path()).count("T.lck"), 0U);
   EXPECT_EQ(mallory->run([&] { return TakeTable(shared.path()); }), 7);
@@ -447,7 +453,7 @@ TEST_F(SharedFolderRunTest, AnOrdinaryUsersRunKeepsAnotherUserOutAndKeepsTheirEd
   EXPECT_EQ(states.size(), 2U);  // T.db and T.mb: nothing of the run is left
   EXPECT_EQ(states.at("T.db").owner, victim->uid());
   EXPECT_EQ(states.at("T.db").mode & 07777, 0666U);
-  EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("other")));
+  EXPECT_EQ(valueAt(0), ado::Value::text(QStringLiteral("other")));
 }
 
 TEST_F(SharedFolderRunTest, TheProgramOfAnOrdinaryUserRefusesATableAnotherUserHoldsAndChangesItOnceFree) {
@@ -481,7 +487,7 @@ TEST_F(SharedFolderRunTest, TheProgramOfAnOrdinaryUserRefusesATableAnotherUserHo
   EXPECT_EQ(after.size(), 2U);  // no lock file or working file left
   EXPECT_EQ(after.at("T.db").owner, victim->uid());
   EXPECT_EQ(after.at("T.db").mode & 07777, 0666U);
-  EXPECT_EQ(ReadTable(QString::fromStdString(shared.file("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("FIRST")));
+  EXPECT_EQ(valueAt(0), ado::Value::text(QStringLiteral("FIRST")));
 }
 
 }  // namespace
