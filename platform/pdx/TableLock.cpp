@@ -127,13 +127,16 @@ void TableLock::lockTableFile() {
   struct flock whole {};
   whole.l_type = F_WRLCK;
   whole.l_whence = SEEK_SET;
-  if (::fcntl(descriptor_, F_OFD_SETLK, &whole) != 0) {
+  // A file system without one kind of lock (some network ones) goes on
+  // without it: only a lock another holds refuses the table.
+  if (::fcntl(descriptor_, F_OFD_SETLK, &whole) != 0 && (errno == EAGAIN || errno == EACCES)) {
     struct flock holder = whole;
     const bool known = ::fcntl(descriptor_, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK && holder.l_pid > 0;
     throw inUse((known ? "process " + std::to_string(holder.l_pid) : std::string("a process")) + " holds a lock on " +
                 tableFile_);
   }
-  if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) throw inUse("a process holds a lock on " + tableFile_);
+  if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    throw inUse("a process holds a lock on " + tableFile_);
 }
 
 bool TableLock::removeLeftLockFile(const std::string& path) {
@@ -162,8 +165,10 @@ void TableLock::makeLockFile(const std::string& lockName) {
   }
   lockContent_ =
       std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
+  // Its flock tells it from one a killed run left (see removeLeftLockFile).
+  const auto notFlockedElsewhere = [this] { return ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; };
   struct stat status {};
-  if (::fstat(lockDescriptor_, &status) != 0 || ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) != 0 ||
+  if (::fstat(lockDescriptor_, &status) != 0 || !notFlockedElsewhere() ||
       ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) !=
           static_cast<ssize_t>(lockContent_.size())) {
     const int error = errno;
