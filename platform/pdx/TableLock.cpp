@@ -166,7 +166,9 @@ void TableLock::makeLockFile(const std::string& lockName) {
   lockContent_ =
       std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
   // Its flock tells it from one a killed run left (see removeLeftLockFile).
-  const auto notFlockedElsewhere = [this] { return ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; };
+  const auto notFlockedElsewhere = [this] {
+    return ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+  };
   struct stat status {};
   if (::fstat(lockDescriptor_, &status) != 0 || !notFlockedElsewhere() ||
       ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) !=
