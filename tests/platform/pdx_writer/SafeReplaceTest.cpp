@@ -185,7 +185,7 @@ TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamil
   int cases = 0;
   for (const FileOp kind : {FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close, FileOp::Rename,
                             FileOp::Remove, FileOp::List, FileOp::Exists, FileOp::SyncFolder, FileOp::Read,
-                            FileOp::CopyAccess}) {
+                            FileOp::CopyAccess, FileOp::OpenFolder}) {
     for (int n = 1; n <= counting.count(kind); ++n) {
       SCOPED_TRACE(std::string(fileOpName(kind)) + " #" + std::to_string(n));
       TempFolder trial;
@@ -296,11 +296,17 @@ TEST_F(SafeReplaceTest, RecoveryRecognisesEachKindOfLeftover) {
   const std::string journal = "orlintide family replacement 1\nold CUSTOMER.DB\nold CUSTOMER.PX\nnew CUSTOMER.DB\nend\n";
   put(folder.file(".orlintide-replace.CUSTOMER.DB"), journal);
   std::filesystem::rename(folder.file("CUSTOMER.DB"), folder.file(".orlintide-old.CUSTOMER.DB"));
-  put(folder.file(".orlintide-new.CUSTOMER.DB"), "new table");
-  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledForward);
+  {
+    WriterSettings settings = newTableSettings();
+    settings.fields.pop_back();  // no memo file
+    TableWriter staged(real, folder.file(".orlintide-new.CUSTOMER.DB"), settings);
+    staged.append({std::string("NEW")});
+    staged.finish();
+  }
   Contents expected = original;
   expected.erase("CUSTOMER.PX");
-  expected["CUSTOMER.DB"] = {'n', 'e', 'w', ' ', 't', 'a', 'b', 'l', 'e'};
+  expected["CUSTOMER.DB"] = test::fileBytes(folder.file(".orlintide-new.CUSTOMER.DB"));
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledForward);
   EXPECT_EQ(contentsOf(folder.path()), expected);
 
   // Killed while removing what was set aside.
