@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -30,6 +31,7 @@ const char* fileOpName(FileOp op) {
     case FileOp::MakeFolder: return "create the folder";
     case FileOp::RemoveFolder: return "remove the folder";
     case FileOp::OpenFolder: return "open the folder";
+    case FileOp::Lock: return "lock the folder";
   }
   return "use";
 }
@@ -407,6 +409,11 @@ class PosixFolderHandle final : public FolderHandle {
         ::fchmod(target.get(), mode) != 0)
       throw fail(errno);
     return statusOf(made);
+  }
+
+  LockState tryLock() override {
+    if (::flock(folder_.get(), LOCK_EX | LOCK_NB) == 0) return LockState::Held;
+    return errno == EWOULDBLOCK ? LockState::Busy : LockState::Unsupported;
   }
 
  private:

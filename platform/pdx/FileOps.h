@@ -20,8 +20,11 @@ namespace orl::pdx {
 // The kinds of operation, as a failure names them and as a test counts them.
 enum class FileOp {
   Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess, MakeFolder, RemoveFolder,
-  OpenFolder
+  OpenFolder, Lock
 };
+
+// What trying a folder's exclusive lock found.
+enum class LockState { Held, Busy, Unsupported };
 
 const char* fileOpName(FileOp op);
 
@@ -95,6 +98,9 @@ class FolderHandle {
   // user may set them. What cannot be kept narrows access, never widens it.
   // Returns which file `to` was.
   virtual FileStatus copyAccess(const std::string& from, const std::string& to) = 0;
+  // Takes the folder's exclusive lock (flock) without waiting; it is held
+  // until the handle goes. Some network file systems have no such locks.
+  virtual LockState tryLock() = 0;
 };
 
 class FileOps {

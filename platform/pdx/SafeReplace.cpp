@@ -3,12 +3,9 @@
 #include "platform/pdx/Family.h"
 #include "platform/pdx/Header.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -17,26 +14,14 @@
 
 namespace orl::pdx {
 
-// An exclusive flock on the folder itself, held for the object's lifetime.
+// An exclusive lock on the folder itself, held for the object's lifetime.
 class FolderLock {
  public:
-  enum class State { Held, Busy, Unsupported };
-  explicit FolderLock(const std::string& folder)
-      : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~FolderLock() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
-  State tryLock() {
-    if (descriptor_ < 0) return State::Unsupported;
-    if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) return State::Held;
-    return errno == EWOULDBLOCK ? State::Busy : State::Unsupported;
-  }
+  FolderLock(FileOps& files, const std::string& folder) : folder_(files.openFolder(folder)) {}
+  LockState tryLock() { return folder_->tryLock(); }
 
  private:
-  int descriptor_;
+  std::unique_ptr<FolderHandle> folder_;
 };
 
 namespace {
@@ -139,8 +124,14 @@ using Identities = std::map<std::string, FileStatus>;
 
 // Step 3, from wherever an earlier attempt stopped.
 void moveForward(Folder& folder, const Journal& journal, const Identities* staged = nullptr) {
-  for (const auto& name : journal.oldMembers)
-    if (!folder.has(AsidePrefix + name) && folder.has(name)) folder.rename(name, AsidePrefix + name);
+  for (const auto& name : journal.oldMembers) {
+    if (folder.has(AsidePrefix + name)) continue;
+    const auto status = folder.status(name);
+    // Another program (where folders cannot be locked) may have put this
+    // commit's own new member in place already.
+    const bool oursInPlace = staged && status && staged->count(name) && status->sameFile(staged->at(name));
+    if (status && !oursInPlace) folder.rename(name, AsidePrefix + name);
+  }
   for (const auto& name : journal.newMembers) {
     const auto status = folder.status(StagedPrefix + name);
     if (!status) continue;
@@ -152,7 +143,8 @@ void moveForward(Folder& folder, const Journal& journal, const Identities* stage
   for (const auto& name : journal.newMembers) {
     if (folder.has(name)) continue;
     std::string message = "The new table file \"" + folder.path(name) + "\" is missing";
-    if (folder.has(AsidePrefix + name))
+    // A commit moves the old family back after this; a recovery leaves it aside.
+    if (!staged && folder.has(AsidePrefix + name))
       message += "; the old one is kept as \"" + folder.path(AsidePrefix + name) + "\"";
     throw Error(message);
   }
@@ -184,6 +176,7 @@ std::vector<std::string> removeAside(Folder& folder, const Journal& journal, con
   if (left.empty()) {
     try {
       if (kept) folder.sync(journal.keepIn);
+      folder.sync();  // the journal goes only once the disk knows its files are gone
       folder.remove(donePath);
       folder.sync();
     } catch (const Error&) {
@@ -205,20 +198,28 @@ void moveBack(Folder& folder, const Journal& journal) {
   folder.sync();
 }
 
-// Whether another program moved the journal on after putting every staged
-// member in place, the very files this commit staged.
-bool finishedElsewhere(Folder& folder, const Journal& journal, const std::string& journalName,
-                       const Identities& staged) {
+// Whether another program moved the journal on: then what it left stays,
+// except that a member of this commit's new family that this commit set
+// aside by mistake goes back to its name. True when the new family is in
+// place, the very files this commit staged; throws otherwise.
+bool takenOver(Folder& folder, const Journal& journal, const std::string& journalName, const Identities& staged) {
   try {
     if (folder.has(journalName)) return false;
+    bool inPlace = true;
     for (const auto& name : journal.newMembers) {
+      const auto aside = folder.status(AsidePrefix + name);
+      if (aside && staged.count(name) && aside->sameFile(staged.at(name)) && !folder.has(name))
+        folder.rename(AsidePrefix + name, name);
       const auto status = folder.status(name);
-      if (!status || !staged.count(name) || !status->sameFile(staged.at(name))) return false;
+      inPlace = inPlace && status && staged.count(name) && status->sameFile(staged.at(name));
     }
-    return true;
+    folder.sync();
+    if (inPlace) return true;
   } catch (const Error&) {
-    return false;
+    // Reported below.
   }
+  throw Error("Another program took over the replacement of the table in \"" + folder.handle().path() +
+              "\" while it ran; the table's files are left as that program left them");
 }
 
 std::vector<std::string> namesWithPrefix(Folder& folder, const std::string& prefix, const std::string& stem) {
@@ -519,8 +520,8 @@ Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, c
   checkName(tableName);
   Folder dir(files, folder);
   if (!hasLeftovers(dir, tableName)) return Recovery::NothingLeft;
-  FolderLock lock(folder);
-  if (lock.tryLock() == FolderLock::State::Busy) return Recovery::InProgress;
+  FolderLock lock(files, folder);
+  if (lock.tryLock() == LockState::Busy) return Recovery::InProgress;
   return recoverLocked(files, folder, tableName);
 }
 
@@ -550,8 +551,8 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
   }
   std::vector<std::string> failures;
   if (tables.empty()) return failures;
-  FolderLock lock(folder);
-  if (lock.tryLock() == FolderLock::State::Busy) return failures;
+  FolderLock lock(files, folder);
+  if (lock.tryLock() == LockState::Busy) return failures;
   for (const auto& table : tables) {
     try {
       checkName(table);
@@ -565,13 +566,13 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
 
 FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)
     : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)),
-      lock_(std::make_unique<FolderLock>(folder_)) {
+      lock_(std::make_unique<FolderLock>(files_, folder_)) {
   checkName(tableName_);
   // Another process's recovery holds the lock for moments; another
   // replacement for as long as it writes and checks its table.
   constexpr auto Patience = std::chrono::seconds(5);
   const auto giveUp = std::chrono::steady_clock::now() + Patience;
-  while (lock_->tryLock() == FolderLock::State::Busy) {
+  while (lock_->tryLock() == LockState::Busy) {
     if (std::chrono::steady_clock::now() >= giveUp)
       throw Error("Another program is replacing a table in the folder \"" + folder_ +
                   "\"; nothing was changed. Try again when it has finished.");
@@ -681,8 +682,10 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
     moveForward(dir, journal, &staged);
   } catch (...) {
     // Without working folder locks another program's recovery may have
-    // finished this very replacement meanwhile: then it is done.
-    if (finishedElsewhere(dir, journal, journalName, staged)) {
+    // taken this very replacement over (it moves the journal on): then
+    // nothing is moved back, and a new member this commit set aside by
+    // mistake goes back to its name.
+    if (takenOver(dir, journal, journalName, staged)) {
       committed_ = true;
       return;
     }
@@ -704,6 +707,13 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
   } catch (const Error&) {
     // Gone when another program's recovery took the replacement over.
     if (dir.has(journalName)) leftovers_.push_back(dir.path(journalName));
+    return;
+  }
+  try {
+    // Nothing set aside goes before the disk knows the journal says done.
+    dir.sync();
+  } catch (const Error&) {
+    leftovers_.push_back(dir.path(doneName));
     return;
   }
   leftovers_ = removeAside(dir, journal, doneName);

@@ -45,6 +45,11 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   }
   void diskFullAfter(std::uint64_t bytes) { diskFullAfter_ = bytes; }
   void stopAfter(int operations) { stopAfter_ = operations; }
+  // Folder locks are not to be had, as on some network file systems.
+  void withoutLocks() { withoutLocks_ = true; }
+  // Runs `action` before each operation, as another program acting at that
+  // moment would; it is told the operation's kind and path.
+  void beforeEach(std::function<void(pdx::FileOp, const std::string&)> action) { beforeEach_ = std::move(action); }
 
   int total() const { return total_; }
   int count(pdx::FileOp kind) const {
@@ -206,6 +211,10 @@ class FaultInjectingFileOps final : public pdx::FileOps {
       owner_.check(pdx::FileOp::CopyAccess, pdx::joinPath(path(), from), pdx::joinPath(path(), to));
       return real_->copyAccess(from, to);
     }
+    pdx::LockState tryLock() override {
+      owner_.check(pdx::FileOp::Lock, path());
+      return owner_.withoutLocks_ ? pdx::LockState::Unsupported : real_->tryLock();
+    }
 
    private:
     FaultInjectingFileOps& owner_;
@@ -274,6 +283,7 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   }
 
   void check(pdx::FileOp kind, const std::string& path, const std::string& other = {}) {
+    if (beforeEach_) beforeEach_(kind, path);
     const int n = ++counts_[kind];
     ++total_;
     const bool planned = failKind_ == kind && (failOnward_ ? n >= failAt_ : n == failAt_);
@@ -294,6 +304,8 @@ class FaultInjectingFileOps final : public pdx::FileOps {
   int total_ = 0;
   std::uint64_t written_ = 0;
   bool failed_ = false;
+  bool withoutLocks_ = false;
+  std::function<void(pdx::FileOp, const std::string&)> beforeEach_;
   std::map<std::string, Disk> disks_;
   std::map<int, std::string> durableData_;
   int nextFile_ = 0;
