@@ -135,10 +135,17 @@ void moveForward(Folder& folder, const Journal& journal, const Identities* stage
   for (const auto& name : journal.newMembers) {
     const auto status = folder.status(StagedPrefix + name);
     if (!status) continue;
-    if (staged && (!staged->count(name) || !status->sameFile(staged->at(name))))
-      throw Error("The new table file \"" + folder.path(StagedPrefix + name) +
-                  "\" was replaced by another file while it was being put in place");
+    const auto isStaged = [&](const std::optional<FileStatus>& found) {
+      return !staged || (found && staged->count(name) && found->sameFile(staged->at(name)));
+    };
+    const auto swapped = [&] {
+      return Error("The new table file \"" + folder.path(StagedPrefix + name) +
+                   "\" was replaced by another file while it was being put in place");
+    };
+    if (!isStaged(status)) throw swapped();
     folder.rename(StagedPrefix + name, name);
+    // Whoever may write the folder could swap it between the look and the rename.
+    if (!isStaged(folder.status(name))) throw swapped();
   }
   for (const auto& name : journal.newMembers) {
     if (folder.has(name)) continue;
