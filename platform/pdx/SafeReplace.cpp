@@ -149,7 +149,7 @@ void moveForward(Folder& folder, const Journal& journal, const Identities* stage
   }
   for (const auto& name : journal.newMembers) {
     if (folder.has(name)) continue;
-    std::string message = "The new table file \"" + folder.path(name) + "\" is missing";
+    std::string message = "The new file " + name + " of the table in \"" + folder.handle().path() + "\" is missing";
     // A commit moves the old family back after this; a recovery leaves it aside.
     if (!staged && folder.has(AsidePrefix + name))
       message += "; the old one is kept as \"" + folder.path(AsidePrefix + name) + "\"";
@@ -451,8 +451,9 @@ Recovery finishReplacement(Folder& dir, const std::string& journalName, const st
   for (const auto& name : journal.newMembers) {
     const auto now = newMemberNow(dir, journal, name);
     if (!now)
-      throw Error("The new table file \"" + dir.path(StagedPrefix + name) + "\" named by \"" +
-                  dir.path(journalName) + "\" is missing; the table's files are left as they are");
+      throw Error("The replacement journal \"" + dir.path(journalName) + "\" lists the new file " + name +
+                  ", which is in the folder neither under its own name nor as a staged file; the table's files are "
+                  "left as they are");
     if (sameNameButCase(name, tableName)) {
       hasTable = true;
       trust.newTable(*now);

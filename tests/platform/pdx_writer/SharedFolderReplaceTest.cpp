@@ -19,8 +19,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 
 namespace orl::pdx {
 namespace {
@@ -148,50 +150,92 @@ TEST_F(SharedFolderReplaceTest, JournalsAndFilesPlantedByAnotherUserAreReportedA
   }
 }
 
+// A replacement of CUSTOMER.DB in `folder` during which `swap` runs just
+// before the operation `moment` on `watched`: 0 when it was reported as a
+// failure naming the staged file.
+int commitWithSwap(const std::string& folder, FileOp moment, const std::string& watched,
+                   const std::function<void()>& swap) {
+  PosixFileOps real;
+  FaultInjectingFileOps files(real);
+  bool swapped = false;
+  files.beforeEach([&](FileOp kind, const std::string& path) {
+    if (swapped || kind != moment || path != watched) return;
+    swapped = true;
+    swap();
+  });
+  try {
+    FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
+    writeTable(replacement.stagedPath("CUSTOMER.DB"), "NEW", 0600);
+    replacement.commit();
+  } catch (const Error& error) {
+    return swapped && std::string(error.what()).find(folder + "/.orlintide-new.CUSTOMER.DB") != std::string::npos ? 0
+                                                                                                               : 2;
+  }
+  return 1;
+}
+
 TEST_F(SharedFolderReplaceTest, AFileSwappedForALinkDuringTheCommitChangesNoFileElsewhere) {
   // In a folder others may write and rename in (no sticky bit), another user
-  // renames the staged table away and puts a link to a private file in its
-  // place, just before its access is set or just before it is moved in.
-  for (const FileOp moment : {FileOp::CopyAccess, FileOp::Rename}) {
-    SCOPED_TRACE(fileOpName(moment));
-    TempFolder folder;
-    TempFolder elsewhere;
-    ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
-    writeTable(folder.file("CUSTOMER.DB"), "ALICE", 0640);
-    put(elsewhere.file("secret.txt"), "top secret");
-    ASSERT_EQ(::chmod(elsewhere.file("secret.txt").c_str(), 0600), 0);
-    const FileState secret = stateOf(elsewhere.file("secret.txt"));
-    const FileState table = stateOf(folder.file("CUSTOMER.DB"));
+  // renames the staged table away and puts a link to the victim's private
+  // file in its place, just before its access is set or just before it is
+  // moved in.
+  const auto alice = OtherUser::make("orltest-a");
+  ASSERT_TRUE(alice);
+  for (const bool victimIsRoot : {true, false}) {
+    for (const FileOp moment : {FileOp::CopyAccess, FileOp::Rename}) {
+      SCOPED_TRACE(std::string(victimIsRoot ? "root" : "an ordinary user") + " runs; swapped before " +
+                   fileOpName(moment));
+      TempFolder folder;
+      TempFolder elsewhere;
+      ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+      ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
+      const uid_t victim = victimIsRoot ? 0 : alice->uid();
+      const gid_t victimGroup = victimIsRoot ? 0 : alice->gid();
+      writeTable(folder.file("CUSTOMER.DB"), "ALICE", 0640);
+      put(elsewhere.file("secret.txt"), "top secret");
+      for (const std::string& path : {folder.file("CUSTOMER.DB"), elsewhere.file("secret.txt")})
+        ASSERT_EQ(::chown(path.c_str(), victim, victimGroup), 0);
+      ASSERT_EQ(::chmod(elsewhere.file("secret.txt").c_str(), 0600), 0);
+      const FileState secret = stateOf(elsewhere.file("secret.txt"));
+      const FileState table = stateOf(folder.file("CUSTOMER.DB"));
 
-    PosixFileOps real;
-    FaultInjectingFileOps files(real);
-    const std::string staged = folder.file(".orlintide-new.CUSTOMER.DB");
-    // A copy of access names the old file first, a rename the staged one.
-    const std::string watched = moment == FileOp::CopyAccess ? folder.file("CUSTOMER.DB") : staged;
-    bool swapped = false;
-    files.beforeEach([&](FileOp kind, const std::string& path) {
-      if (swapped || kind != moment || path != watched) return;
-      swapped = true;
-      EXPECT_EQ(mallory->run([&] {
-        return std::rename(staged.c_str(), (staged + ".away").c_str()) == 0 &&
-                       ::symlink(elsewhere.file("secret.txt").c_str(), staged.c_str()) == 0
-                   ? 0
-                   : 1;
-      }), 0);
-    });
-    std::string message;
-    try {
-      FamilyReplacement replacement(files, folder.path(), "CUSTOMER.DB");
-      writeTable(replacement.stagedPath("CUSTOMER.DB"), "NEW", 0600);
-      replacement.commit();
-    } catch (const Error& error) {
-      message = error.what();
+      const std::string staged = folder.file(".orlintide-new.CUSTOMER.DB");
+      // A copy of access names the old file first, a rename the staged one.
+      const std::string watched = moment == FileOp::CopyAccess ? folder.file("CUSTOMER.DB") : staged;
+      const auto swapAsMallory = [&] {
+        return mallory->run([&] {
+          return std::rename(staged.c_str(), (staged + ".away").c_str()) == 0 &&
+                         ::symlink(elsewhere.file("secret.txt").c_str(), staged.c_str()) == 0
+                     ? 0
+                     : 1;
+        });
+      };
+      if (victimIsRoot) {
+        EXPECT_EQ(commitWithSwap(folder.path(), moment, watched, [&] { EXPECT_EQ(swapAsMallory(), 0); }), 0);
+      } else {
+        // The victim cannot become the other user; it asks this process to, and waits.
+        int ask[2];
+        int done[2];
+        ASSERT_EQ(::pipe(ask), 0);
+        ASSERT_EQ(::pipe(done), 0);
+        std::thread helper([&] {
+          char sign = 0;
+          if (::read(ask[0], &sign, 1) == 1) sign = static_cast<char>(swapAsMallory());
+          EXPECT_EQ(::write(done[1], &sign, 1), 1);
+        });
+        EXPECT_EQ(alice->run([&] {
+          return commitWithSwap(folder.path(), moment, watched, [&] {
+            char sign = 0;
+            if (::write(ask[1], &sign, 1) != 1 || ::read(done[0], &sign, 1) != 1 || sign != 0) ::_exit(3);
+          });
+        }), 0);
+        ::close(ask[1]);  // ends the helper when the swap was never asked for
+        helper.join();
+        for (const int end : {ask[0], done[0], done[1]}) ::close(end);
+      }
+      EXPECT_TRUE(stateOf(elsewhere.file("secret.txt")) == secret);
+      EXPECT_TRUE(stateOf(folder.file("CUSTOMER.DB")) == table);
     }
-    EXPECT_TRUE(swapped);
-    EXPECT_NE(message.find(staged), std::string::npos) << message;
-    EXPECT_TRUE(stateOf(elsewhere.file("secret.txt")) == secret);
-    EXPECT_TRUE(stateOf(folder.file("CUSTOMER.DB")) == table);
   }
 }
 
@@ -229,40 +273,69 @@ void writeWithMemo(const std::string& folder) {
   replacement.commit();
 }
 
-TEST(AccessKeptTest, TheAccessListAndAttributesOfTheOldTableAreKeptAndNoneIsAdded) {
+// What differs from the access the old tables gave, after a replacement
+// in each of two folders below `base`; empty when nothing does. Without
+// access lists on this file system, "skip".
+std::string accessNotKept(const std::string& base) {
+  std::string problems;
+  const auto expect = [&](bool holds, const char* what) {
+    if (!holds) problems += std::string(what) + "; ";
+  };
   // user 2002 may read and write; the owning group may do nothing, though
   // the mode shows the list's mask (rw) in the group's place.
   const std::string list = accessList({{Owner, 6, Anyone}, {NamedUser, 6, 2002}, {OwningGroup, 0, Anyone},
                                        {Mask, 6, Anyone}, {Others, 0, Anyone}});
-  TempFolder folder;
-  writeTable(folder.file("CUSTOMER.DB"), "OLD", 0600);
-  if (::setxattr(folder.file("CUSTOMER.DB").c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0)
-    GTEST_SKIP() << "no access control lists here: " << std::strerror(errno);
-  const bool userAttributes = ::setxattr(folder.file("CUSTOMER.DB").c_str(), "user.origin", "ledger", 6, 0) == 0;
-  const FileState old = stateOf(folder.file("CUSTOMER.DB"));
-  ASSERT_EQ(old.mode & 0777, 0660u);
+  const std::string folder = base + "/listed";
+  std::filesystem::create_directory(folder);
+  const std::string table = folder + "/CUSTOMER.DB";
+  writeTable(table, "OLD", 0600);
+  if (::setxattr(table.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0) return "skip";
+  const bool userAttributes = ::setxattr(table.c_str(), "user.origin", "ledger", 6, 0) == 0;
+  const mode_t oldMode = stateOf(table).mode;
+  expect((oldMode & 0777) == 0660, "the old table's mode shows the mask");
 
-  writeWithMemo(folder.path());
-  const std::string table = folder.file("CUSTOMER.DB");
-  EXPECT_EQ(stateOf(table).mode, old.mode);
-  EXPECT_EQ(attribute(table, "system.posix_acl_access"), list);
-  if (userAttributes) {
-    EXPECT_EQ(attribute(table, "user.origin"), std::string("ledger"));
-  }
+  writeWithMemo(folder);
+  expect(stateOf(table).mode == oldMode, "the mode is kept");
+  expect(attribute(table, "system.posix_acl_access") == list, "the access list is kept");
+  expect(!userAttributes || attribute(table, "user.origin") == std::string("ledger"), "user attributes are kept");
   // The new memo file is like the old table file, list and all.
-  EXPECT_EQ(attribute(folder.file("CUSTOMER.MB"), "system.posix_acl_access"), list);
+  expect(attribute(folder + "/CUSTOMER.MB", "system.posix_acl_access") == list, "the memo file has the list");
 
   // A folder whose default list would give user 2002 everything: a table
   // that had no list gets none.
-  TempFolder plain;
-  writeTable(plain.file("CUSTOMER.DB"), "OLD", 0640);
+  const std::string plain = base + "/plain";
+  std::filesystem::create_directory(plain);
+  writeTable(plain + "/CUSTOMER.DB", "OLD", 0640);
   const std::string wide = accessList({{Owner, 7, Anyone}, {NamedUser, 7, 2002}, {OwningGroup, 7, Anyone},
                                        {Mask, 7, Anyone}, {Others, 7, Anyone}});
-  ASSERT_EQ(::setxattr(plain.path().c_str(), "system.posix_acl_default", wide.data(), wide.size(), 0), 0);
-  writeWithMemo(plain.path());
-  EXPECT_EQ(attribute(plain.file("CUSTOMER.DB"), "system.posix_acl_access"), std::nullopt);
-  EXPECT_EQ(attribute(plain.file("CUSTOMER.MB"), "system.posix_acl_access"), std::nullopt);
-  EXPECT_EQ(stateOf(plain.file("CUSTOMER.DB")).mode & 0777, 0640u);
+  expect(::setxattr(plain.c_str(), "system.posix_acl_default", wide.data(), wide.size(), 0) == 0,
+         "the folder takes a default list");
+  writeWithMemo(plain);
+  expect(!attribute(plain + "/CUSTOMER.DB", "system.posix_acl_access"), "no list comes from the folder's default");
+  expect(!attribute(plain + "/CUSTOMER.MB", "system.posix_acl_access"), "no list for the memo either");
+  expect((stateOf(plain + "/CUSTOMER.DB").mode & 0777) == 0640, "the plain mode is kept");
+  return problems;
+}
+
+TEST(AccessKeptTest, TheAccessListAndAttributesOfTheOldTableAreKeptAndNoneIsAdded) {
+  TempFolder folder;
+  const std::string problems = accessNotKept(folder.path());
+  if (problems == "skip") GTEST_SKIP() << "no access control lists here";
+  EXPECT_EQ(problems, "");
+
+  // The same for an ordinary user, in a folder of that user's own.
+  const auto alice = OtherUser::make("orltest-a");
+  if (!alice) return;
+  test::SharedFolder shared;
+  const int status = alice->run([&] {
+    const std::string base = shared.file("alice");
+    std::filesystem::create_directory(base);
+    std::ofstream(shared.file("problems.txt")) << accessNotKept(base);
+    return 0;
+  });
+  const auto reported = test::fileBytes(shared.file("problems.txt"));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(std::string(reported.begin(), reported.end()), "");
 }
 
 }  // namespace
