@@ -457,5 +457,52 @@ TEST_F(SafeReplaceTest, ARecoveryByAProgramWithoutFolderLocksFinishesTheSwapAndT
   EXPECT_GT(finishedByTheOther, 0);
 }
 
+TEST_F(SafeReplaceTest, ARecoveryThatFailsOrDiesAtAnyOperationLeavesWhatTheNextOneFinishes) {
+  // What a run killed in its swap leaves: journal written, the old table already aside.
+  const OperationCount count = countOperations(real, makeOriginal);
+  Contents interrupted;
+  for (int stop = count.beforeCommit; !interrupted.count(".orlintide-old.CUSTOMER.DB"); ++stop) {
+    ASSERT_LT(stop, count.total);
+    TempFolder probe;
+    makeOriginal(probe.path());
+    FaultInjectingFileOps dying(real);
+    dying.stopAfter(stop);
+    EXPECT_THROW(replaceTable(dying, probe.path()), Error);
+    interrupted = contentsOf(probe.path());
+  }
+  const auto leaveInterrupted = [&](const std::string& into) {
+    for (const auto& [name, bytes] : interrupted)
+      put(into + "/" + name, std::string(bytes.begin(), bytes.end()));
+  };
+  const auto nextRecoveryFinishes = [&](FaultInjectingFileOps& faulty) {
+    TempFolder trial;
+    leaveInterrupted(trial.path());
+    try {
+      FamilyReplacement::recover(faulty, trial.path(), "CUSTOMER.DB");
+    } catch (const Error&) {
+      // The next recovery finishes it.
+    }
+    FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+    EXPECT_TRUE(contentsOf(trial.path()) == replaced) << namesIn(contentsOf(trial.path()));
+  };
+
+  FaultInjectingFileOps counting(real);
+  nextRecoveryFinishes(counting);
+  for (int operation = 0; operation < counting.total(); ++operation) {
+    SCOPED_TRACE("recovery killed after " + std::to_string(operation) + " operations");
+    FaultInjectingFileOps dying(real);
+    dying.stopAfter(operation);
+    nextRecoveryFinishes(dying);
+  }
+  for (const FileOp kind : {FileOp::Rename, FileOp::Remove, FileOp::SyncFolder, FileOp::Read, FileOp::Exists}) {
+    for (int n = 1; n <= counting.count(kind); ++n) {
+      SCOPED_TRACE(std::string("recovery fails to ") + fileOpName(kind) + " #" + std::to_string(n));
+      FaultInjectingFileOps failing(real);
+      failing.failNth(kind, n);
+      nextRecoveryFinishes(failing);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orl::pdx
