@@ -9,6 +9,9 @@
 
 namespace orl::pdx {
 
+// Writes all of the file `from` into `out`, then flushes and closes it.
+void copyInto(const std::string& from, OutputFile& out);
+
 // Copies `from` to the new file `to` (created exclusively, so only its
 // owner may read it) and flushes it. On a failure the partial copy is
 // removed where possible and the error thrown.

@@ -155,16 +155,12 @@ void writeWhole(FileOps& files, const std::string& path, const std::string& text
 }
 
 // Whether a folder of the history is one only this user or the system's
-// administrator could have made or changed: owned by either, and others
-// may not write in it. A link to it (to another file system, say) counts
-// when either made the link too.
+// administrator could have made or changed: a real folder, not a link (the
+// swap follows none), owned by either, that others may not write in.
 bool ownFolder(const std::string& path) {
-  struct stat link {};
-  struct stat folder {};
-  if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-    return false;
-  const auto ours = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
-  return ours(link) && ours(folder) && (folder.st_mode & S_IWOTH) == 0;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0;
 }
 
 // Makes a folder of the history that others may not write in, whatever
@@ -184,18 +180,20 @@ void removeFolderWithFiles(FileOps& files, const std::string& path) {
 
 // The folder that holds this user's history in `folder`: the history
 // folder, unless another user made it (in a folder everyone may write in,
-// say), then one of this user's own beside it, so that each user's runs
-// keep their history there and restores trust only their own (ownFolder).
-std::string historyRoot(FileOps& files, const std::string& folder) {
+// say) or it is a link, then one of this user's own beside it, so that
+// each user's runs keep their history there and restores trust only their
+// own (ownFolder).
+std::string historyRoot(const std::string& folder) {
   const std::string shared = joinPath(folder, HistoryFolderName);
-  if (!files.exists(shared) || ownFolder(shared)) return shared;
+  struct stat info {};
+  if (::lstat(shared.c_str(), &info) != 0 || ownFolder(shared)) return shared;
   return shared + "-" + std::to_string(::geteuid());
 }
 
 // The folder of the table's entries below the history folder, matched
 // without regard to letter case as table names are.
 std::optional<std::string> findTableFolder(FileOps& files, const std::string& folder, const std::string& tableName) {
-  const std::string root = historyRoot(files, folder);
+  const std::string root = historyRoot(folder);
   if (!files.exists(root)) return std::nullopt;
   for (const auto& name : files.list(root))
     if (sameNameButCase(name, tableName)) return joinPath(root, name);
@@ -236,7 +234,7 @@ HistoryKeeper::HistoryKeeper(FileOps& files, std::string folder, std::string tab
 }
 
 std::string HistoryKeeper::prepare(const SwapPlan& plan) {
-  const std::string root = historyRoot(files_, folder_);
+  const std::string root = historyRoot(folder_);
   if (!files_.exists(root)) makeHistoryFolder(files_, root);
   std::string tableFolder;
   if (const auto found = findTableFolder(files_, folder_, tableName_)) {
@@ -341,8 +339,8 @@ bool TableHistory::restore(int number, const RestoreOptions& options) {
   for (int i = 0; i < number; ++i) used.push_back(all[i].path);
   for (const auto& folder : used)
     if (!ownFolder(folder))
-      throw Error("The history folder \"" + folder + "\" (or a link to it) belongs to another user or others may "
-                  "write in it, so it is not trusted; nothing was restored");
+      throw Error("The history folder \"" + folder + "\" is a link, belongs to another user or others may write in "
+                  "it, so it is not trusted; nothing was restored");
   const std::vector<FileSum> current = familySums(files_, folder_, tableName_);
   if (!options.evenIfChangedOutside && !chainUnbroken(all, number, current))
     throw OutsideChange("The table \"" + tableName_ + "\" was changed by another program after the change of " +

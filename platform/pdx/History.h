@@ -7,10 +7,12 @@
 //                                                    /<the replaced files>
 //
 // (".orlintide-history-<uid>" for a user when another user made
-// ".orlintide-history": a restore trusts only the user's own folders.)
+// ".orlintide-history" or it is a link: a restore trusts only the user's
+// own folders.)
 //
 // (".orlintide-history-<uid>" for a user when another user made
-// ".orlintide-history": a restore trusts only the user's own folders.)
+// ".orlintide-history" or it is a link: a restore trusts only the user's
+// own folders.)
 //
 // The replaced files are moved there by the journaled swap (SafeReplace.h),
 // copied only where a rename cannot move them; the files a run leaves untouched are only named in the
