@@ -51,17 +51,31 @@ class TableRows final : public Rows {
       throw driverError(QString::fromStdString(error.what()));
     }
     row.clear();
-    for (std::size_t index : picked_) row.push_back(FromParadox(record_[index], table_.fields()[index].type, codePage_));
+    for (std::size_t p = 0; p < picked_.size(); ++p) row.push_back(valueOf(p));
     return true;
   }
 
  private:
+  // A memo value many rows share is converted once: the last one of each
+  // picked field is kept with the place in the memo file it came from.
+  Value valueOf(std::size_t pickedAt) {
+    const std::size_t index = picked_[pickedAt];
+    const pdx::FieldType type = table_.fields()[index].type;
+    const std::uint64_t address = cursor_.memoAddress(index);
+    if (address == 0) return FromParadox(record_[index], type, codePage_);
+    if (lastMemos_.empty()) lastMemos_.resize(picked_.size());
+    auto& [lastAddress, lastValue] = lastMemos_[pickedAt];
+    if (address != lastAddress) lastMemos_[pickedAt] = {address, FromParadox(record_[index], type, codePage_)};
+    return lastValue;
+  }
+
   pdx::Table table_;
   pdx::CodePage codePage_;
   std::vector<std::size_t> picked_;
   pdx::Cursor cursor_;
   std::vector<Column> columns_;
   std::vector<pdx::Value> record_;
+  std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/ado/ScratchDatabase.h"
 
 #include "platform/ado/ParadoxExport.h"
+#include "platform/ado/ScratchLock.h"
 #include "platform/common/Error.h"
 
 #include <QFile>
@@ -386,6 +387,11 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
   const QFileInfo info(file_);
   if (file_.isEmpty() || !info.isFile())
     throw Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file_, Reinstall));
+  // Before SQLite opens it, as the journals it creates take the database's
+  // mode; a file this user may not write is refused below instead.
+  if (::access(QFile::encodeName(file_).constData(), W_OK) == 0 &&
+      ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK) == 0)
+    MakeScratchFilesPrivate(file_);
   if (sqlite3_open_v2(file_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     const QString message = QString::fromUtf8(sqlite3_errmsg(db_));

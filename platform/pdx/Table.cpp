@@ -283,18 +283,22 @@ bool Cursor::loadNextBlock() {
   return true;
 }
 
-bool Cursor::next(std::vector<Value>& row) {
+bool Cursor::nextStored() {
   while (recordInBlock_ >= recordsInBlock_) {
     if (!loadNextBlock()) return false;
   }
   if (recordsRead_ >= table_.header().recordCount) fail("the data blocks hold more records than the header counts");
-  const std::uint8_t* record = block_.data() + DataBlockHeaderSize +
-                               static_cast<std::size_t>(recordInBlock_) * static_cast<std::size_t>(table_.header().recordSize);
+  ++recordInBlock_;
+  ++recordsRead_;
+  return true;
+}
+
+bool Cursor::next(std::vector<Value>& row) {
+  if (!nextStored()) return false;
+  const std::uint8_t* record = recordBytes().data();
   const auto& fields = table_.fields();
   row.resize(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);
-  ++recordInBlock_;
-  ++recordsRead_;
   return true;
 }
 
@@ -308,6 +312,33 @@ std::span<const std::uint8_t> Cursor::fieldBytes(std::size_t index) const {
   const std::size_t end = index + 1 < fieldOffsets_.size() ? fieldOffsets_[index + 1]
                                                            : static_cast<std::size_t>(table_.header().recordSize);
   return recordBytes().subspan(fieldOffsets_[index], end - fieldOffsets_[index]);
+}
+
+DeclaredSize Table::declaredSize() const {
+  DeclaredSize size;
+  size.rows = header().recordCount;
+  size.recordBytes = size.rows * static_cast<std::uint64_t>(header().recordSize);
+  if (!blobs_) return size;
+  Cursor records = cursor();
+  while (records.nextStored()) {
+    for (std::size_t f = 0; f < fields().size(); ++f) {
+      const std::uint64_t address = records.memoAddress(f);
+      if (address == 0) continue;
+      const std::uint64_t length = address & 0xFFFFFFFFu;
+      size.memoBytes += length;
+      size.largestMemo = std::max(size.largestMemo, length);
+    }
+  }
+  return size;
+}
+
+std::uint64_t Cursor::memoAddress(std::size_t index) const {
+  const Field& field = table_.fields()[index];
+  if (!isBlobType(field.type)) return 0;
+  const std::uint8_t* pointerAt = fieldBytes(index).data() + field.size - BlobPointerSize;
+  const std::uint32_t pointer = little32(pointerAt);
+  const std::uint32_t length = little32(pointerAt + 4);
+  return pointer == 0 || length == 0 ? 0 : (std::uint64_t{pointer} << 32) | length;
 }
 
 std::uint64_t Cursor::recordOffset() const {
@@ -406,6 +437,9 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     if (inRecord > leader) fail("field \"" + field.name + "\" refers to no memo block for a value of " + std::to_string(length) + " bytes");
     data.assign(bytes, bytes + inRecord);
   } else {
+    if (lastBlobs_.empty()) lastBlobs_.resize(table_.fields().size());
+    LastBlob& last = lastBlobs_[index];
+    if (last.pointer == pointer && last.length == length) return last.value;
     try {
       data = detail::readBlob(*table_.blobs_, pointer, length);
     } catch (const Error& error) {
@@ -413,10 +447,9 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     }
     if (graphic) data.erase(data.begin(), data.begin() + GraphicHeaderSize);
   }
-  if (field.type == FieldType::Memo) {
-    return decodeText(index, data.data(), data.size());
-  }
-  return data;
+  Value value = field.type == FieldType::Memo ? Value(decodeText(index, data.data(), data.size())) : Value(std::move(data));
+  if (pointer != 0) lastBlobs_[index] = {pointer, length, value};
+  return value;
 }
 
 }  // namespace orl::pdx
