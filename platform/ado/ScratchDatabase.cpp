@@ -382,11 +382,15 @@ QString ScratchDatabase::databaseFile(const QString& connectionString) {
   return file;
 }
 
+Error MissingScratchDatabase(const QString& file) {
+  return Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file, Reinstall));
+}
+
 ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& seams)
     : file_(databaseFile(connectionString)), seams_(seams) {
   const QFileInfo info(file_);
   if (file_.isEmpty() || !info.isFile())
-    throw Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file_, Reinstall));
+    throw MissingScratchDatabase(file_);
   // Before SQLite opens it, as the journals it creates take the database's
   // mode; a file this user may not write is refused below instead.
   if (::access(QFile::encodeName(file_).constData(), W_OK) == 0 &&

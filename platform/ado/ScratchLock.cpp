@@ -1,8 +1,10 @@
 #include "platform/ado/ScratchLock.h"
 
+#include "platform/ado/ScratchDatabase.h"
 #include "platform/common/Error.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <sqlite3.h>
@@ -64,6 +66,7 @@ bool hasFreePages(sqlite3* db, const QString& file) {
 
 ScratchLock::ScratchLock(const QString& databaseFile, std::chrono::milliseconds patience)
     : databaseFile_(databaseFile) {
+  if (!QFileInfo(databaseFile).isFile()) throw MissingScratchDatabase(databaseFile);
   MakeScratchFilesPrivate(databaseFile);
   const QString lockFile = databaseFile + QStringLiteral("-lock");
   descriptor_ = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -72,11 +72,13 @@ void RequireRoomToStage(const QString& table, const QString& tableFile, const QS
   pdx::DeclaredSize size;
   std::vector<pdx::Field> fields;
   try {
+    if (pdx::Table::inspect(tableFile.toStdString()).encrypted) return;
     const pdx::Table opened = pdx::Table::open(tableFile.toStdString());
     size = opened.declaredSize();
     fields = opened.fields();
-  } catch (const pdx::Error& error) {
-    throw Error::provider(QString::fromStdString(error.what()));
+  } catch (const pdx::Error&) {
+    // Reading the table reports it, with what the driver makes of it first.
+    return;
   }
   if (size.largestMemo > pdx::largestMemoForWriting())
     throw refuse(QStringLiteral("one of its memo values is %1 bytes long, and a memo file holds values of at most %2 "
@@ -122,9 +124,10 @@ void StageTable(const QString& table, const DataAccess& access, Progress* progre
 
   bool defined = false;
   try {
-    records.open(QStringLiteral("SELECT * FROM `") + table + QLatin1Char('`'), paradox);
+    // Before the first row is read: that alone may be a memo of hundreds of megabytes.
     RequireRoomToStage(table, dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFile(table),
                        access.programFolder, loss);
+    records.open(QStringLiteral("SELECT * FROM `") + table + QLatin1Char('`'), paradox);
     const int fieldCount = records.fields().count();
 
     QString definition = QStringLiteral("CREATE TABLE `") + table + QStringLiteral("`(");

@@ -107,6 +107,8 @@ TEST_F(LockedTableTest, ATableFileThatThisUserMayNotWriteIsLeftAsItIs) {
   for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.dataFolder(),
                                 folders.programFolder(), folders.scratchFile()})
     ASSERT_TRUE(QFile(folder).setPermissions(all));
+  // The scratch database is that user's own: one anyone may read is refused first.
+  ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), 65534, 65534), 0);
   for (const char* member : {"T.db", "T.mb"})
     ASSERT_TRUE(QFile(folders.path(QLatin1String(member)))
                     .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
