@@ -4,11 +4,13 @@
 #include "platform/pdx/Generate.h"
 #include "platform/pdx/IndexCheck.h"
 #include "tests/support/IndexedTable.h"
+#include "tests/support/OtherUser.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 namespace orl::test {
@@ -188,6 +190,55 @@ TEST_F(RunTest, ARunLeavesNoRowsInAScratchDatabaseOnlyItsOwnerMayRead) {
   const QByteArray bytes = scratch.readAll();
   EXPECT_FALSE(bytes.contains("salary") || bytes.contains("private") || bytes.contains("PRIVATE"));
   EXPECT_LE(QFileInfo(folders.scratchFile() + QStringLiteral("-wal")).size(), 0);
+}
+
+// The program folder open to everyone, as an install in a shared folder
+// leaves it: only the scratch files' own modes keep other users out.
+TEST_F(RunTest, AnotherUserCanReadNoScratchFileDuringOrAfterARunOfRootOrOfAnOrdinaryUser) {
+  const auto snoop = OtherUser::make("orltest-b");
+  const auto victim = OtherUser::make("orltest-a");
+  if (!snoop || !victim) GTEST_SKIP() << OtherUser::whyNot();
+  for (const QString& folder : {QFileInfo(folders.programFolder()).absolutePath(), folders.programFolder()})
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 20}}, {{std::string("private value")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  const auto unreadable = [&](const char* when) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) {
+      const QString file = folders.scratchFile() + QLatin1String(suffix);
+      if (QFileInfo::exists(file)) {
+        EXPECT_FALSE(snoop->canRead(file.toStdString())) << when << ": " << suffix;
+      }
+    }
+  };
+  bool seenDuringTheRun = false;
+  statements.onStatement = [&](const QString& statement) {
+    if (!statement.startsWith(QStringLiteral("update [")) || seenDuringTheRun) return;
+    seenDuringTheRun = true;
+    unreadable("during the run");
+  };
+  EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(seenDuringTheRun);
+  unreadable("after the run");
+
+  // The same for an ordinary user's run, in files that user owns.
+  statements.onStatement = nullptr;
+  for (const QString& folder : {folders.programFolder(), folders.dataFolder()}) {
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), victim->uid(), victim->gid()), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.toStdString()))
+      ASSERT_EQ(::lchown(entry.path().c_str(), victim->uid(), victim->gid()), 0) << entry.path();
+  }
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
+  window.choice = QStringLiteral("lower case");
+  EXPECT_EQ(victim->run([&] {
+    const bool done = run();
+    std::fputs(boxes.errorReports().join(QLatin1Char('\n')).toUtf8().constData(), stderr);
+    return done && boxes.errorReports().isEmpty() ? 0 : 1;
+  }),
+            0);
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("private value")));
+  unreadable("after an ordinary user's run");
+  EXPECT_EQ(folders.scratchTables(), QStringList{});
 }
 
 TEST_F(RunTest, ASecondRunOnTheSameProgramFolderIsRefusedOnceAndTouchesNothing) {
