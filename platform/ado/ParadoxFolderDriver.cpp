@@ -46,26 +46,30 @@ class TableRows final : public Rows {
 
   bool next(std::vector<Value>& row) override {
     try {
-      if (!cursor_.next(record_)) return false;
+      if (!cursor_.nextStored()) return false;
+      row.clear();
+      for (std::size_t p = 0; p < picked_.size(); ++p) row.push_back(valueOf(p));
     } catch (const pdx::Error& error) {
       throw driverError(QString::fromStdString(error.what()));
     }
-    row.clear();
-    for (std::size_t p = 0; p < picked_.size(); ++p) row.push_back(valueOf(p));
     return true;
   }
 
  private:
-  // A memo value many rows share is converted once: the last one of each
-  // picked field is kept with the place in the memo file it came from.
+  // Only the picked fields are decoded, and a memo value many rows share is
+  // read and converted once: the last one of each picked field is kept with
+  // the place in the memo file it came from.
   Value valueOf(std::size_t pickedAt) {
     const std::size_t index = picked_[pickedAt];
     const pdx::FieldType type = table_.fields()[index].type;
     const std::uint64_t address = cursor_.memoAddress(index);
-    if (address == 0) return FromParadox(record_[index], type, codePage_);
+    if (address == 0) return FromParadox(cursor_.value(index), type, codePage_);
     if (lastMemos_.empty()) lastMemos_.resize(picked_.size());
     auto& [lastAddress, lastValue] = lastMemos_[pickedAt];
-    if (address != lastAddress) lastMemos_[pickedAt] = {address, FromParadox(record_[index], type, codePage_)};
+    if (address != lastAddress) {
+      lastValue = Value();  // the old one goes before the new one is read
+      lastMemos_[pickedAt] = {address, FromParadox(cursor_.value(index), type, codePage_)};
+    }
     return lastValue;
   }
 
@@ -74,7 +78,6 @@ class TableRows final : public Rows {
   std::vector<std::size_t> picked_;
   pdx::Cursor cursor_;
   std::vector<Column> columns_;
-  std::vector<pdx::Value> record_;
   std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 };
 

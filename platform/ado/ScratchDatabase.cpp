@@ -233,6 +233,15 @@ struct InsertLiteral {
 
 namespace {
 
+// The bytes a text takes in UTF-8, exactly for the characters of the basic
+// plane (a surrogate pair is counted six): a memo of hundreds of megabytes
+// needs no buffer three times its size.
+qsizetype utf8SizeAtMost(QStringView text) {
+  qsizetype size = 0;
+  for (const QChar c : text) size += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : 3;
+  return size;
+}
+
 // Reads the value list into `literals`; false when it is not one. The
 // literals show parts of `list`, which must outlive them.
 bool parseValueList(QStringView list, std::vector<InsertLiteral>& literals) {
@@ -737,7 +746,7 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
   // SQLite neither converts nor copies them; it is sized before the first is
   // written, as the bound texts point into it.
   qsizetype room = 0;
-  for (const InsertLiteral& literal : literals) room += literal.text.size() * 3;
+  for (const InsertLiteral& literal : literals) room += utf8SizeAtMost(literal.text);
   if (insertText_.size() < static_cast<std::size_t>(room)) insertText_.resize(static_cast<std::size_t>(room));
   char* text = insertText_.data();
   for (std::size_t c = 0; c < literals.size(); ++c) {

@@ -293,12 +293,29 @@ bool Cursor::nextStored() {
   return true;
 }
 
+Value Cursor::value(std::size_t index) {
+  assert(index < fieldOffsets_.size());
+  return decodeField(index, recordBytes().data() + fieldOffsets_[index]);
+}
+
 bool Cursor::next(std::vector<Value>& row) {
   if (!nextStored()) return false;
   const std::uint8_t* record = recordBytes().data();
   const auto& fields = table_.fields();
   row.resize(fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);
+  if (lastMemos_.empty()) lastMemos_.resize(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::uint64_t address = memoAddress(i);
+    if (address == 0) {
+      row[i] = decodeField(i, record + fieldOffsets_[i]);
+    } else if (address == lastMemos_[i].first) {
+      row[i] = lastMemos_[i].second;
+    } else {
+      lastMemos_[i] = {0, Null{}};
+      row[i] = decodeField(i, record + fieldOffsets_[i]);
+      lastMemos_[i] = {address, row[i]};
+    }
+  }
   return true;
 }
 
@@ -437,9 +454,6 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     if (inRecord > leader) fail("field \"" + field.name + "\" refers to no memo block for a value of " + std::to_string(length) + " bytes");
     data.assign(bytes, bytes + inRecord);
   } else {
-    if (lastBlobs_.empty()) lastBlobs_.resize(table_.fields().size());
-    LastBlob& last = lastBlobs_[index];
-    if (last.pointer == pointer && last.length == length) return last.value;
     try {
       data = detail::readBlob(*table_.blobs_, pointer, length);
     } catch (const Error& error) {
@@ -447,9 +461,10 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     }
     if (graphic) data.erase(data.begin(), data.begin() + GraphicHeaderSize);
   }
-  Value value = field.type == FieldType::Memo ? Value(decodeText(index, data.data(), data.size())) : Value(std::move(data));
-  if (pointer != 0) lastBlobs_[index] = {pointer, length, value};
-  return value;
+  if (field.type == FieldType::Memo) {
+    return decodeText(index, data.data(), data.size());
+  }
+  return data;
 }
 
 }  // namespace orl::pdx

@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orl::pdx {
@@ -106,6 +107,8 @@ class Cursor {
   // Moves to the next record without decoding it or reading its memo
   // values, for a caller that wants only its stored bytes; false after the last.
   bool nextStored();
+  // The value of field `index` of the record `next` or `nextStored` gave last.
+  Value value(std::size_t index);
 
   // The stored bytes of the record `next` gave last, and where in the table
   // file they lie (for tools that compare tables byte for byte).
@@ -126,14 +129,9 @@ class Cursor {
   std::string decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length);
   [[noreturn]] void fail(const std::string& what) const;
 
-  // The memo value each blob field read last, by where it lies: rows that
-  // share one memo block have it read and decoded once.
-  struct LastBlob {
-    std::uint32_t pointer = 0;
-    std::uint32_t length = 0;
-    Value value;
-  };
-  std::vector<LastBlob> lastBlobs_;
+  // The memo value each field of `next` read last, by its memoAddress:
+  // records that share one memo have it read and decoded once.
+  std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 
   Table table_;
   std::vector<std::uint8_t> block_;
