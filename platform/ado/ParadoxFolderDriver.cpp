@@ -211,12 +211,20 @@ std::unique_ptr<Rows> ParadoxFolderDriver::execute(const QString& statement) {
                                    "read: %1").arg(statement));
 }
 
-std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
+QString ParadoxFolderDriver::tableFileToRead(const QString& table) {
   try {
     // Whoever opens a table first puts right what an interrupted replacement left.
     if (!DroppedTables::isMarked(folder_, table))
       pdx::FamilyReplacement::recover(files(), folder_.toStdString(), (table + QStringLiteral(".db")).toStdString());
-    const QString file = tableFile(table);
+  } catch (const pdx::Error& error) {
+    throw driverError(QString::fromStdString(error.what()));
+  }
+  return tableFile(table);
+}
+
+std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
+  const QString file = tableFileToRead(table);
+  try {
     const pdx::TableHeader header = pdx::Table::inspect(file.toStdString());
     if (header.encrypted)
       throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read. Remove the "

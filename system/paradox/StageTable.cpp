@@ -125,7 +125,7 @@ void StageTable(const QString& table, const DataAccess& access, Progress* progre
   bool defined = false;
   try {
     // Before the first row is read: that alone may be a memo of hundreds of megabytes.
-    RequireRoomToStage(table, dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFile(table),
+    RequireRoomToStage(table, dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFileToRead(table),
                        access.programFolder, loss);
     records.open(QStringLiteral("SELECT * FROM `") + table + QLatin1Char('`'), paradox);
     const int fieldCount = records.fields().count();
