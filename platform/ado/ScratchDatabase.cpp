@@ -395,6 +395,12 @@ Error MissingScratchDatabase(const QString& file) {
   return Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file, Reinstall));
 }
 
+Error UnwritableScratchDatabase(const QString& file) {
+  return Error::provider(QStringLiteral("The scratch database '%1' cannot be written: this user may not change that "
+                                        "file or create files in '%2'. Install the program in a folder you can write.")
+                             .arg(file, QFileInfo(file).absolutePath()));
+}
+
 ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& seams)
     : file_(databaseFile(connectionString)), seams_(seams) {
   const QFileInfo info(file_);
@@ -427,10 +433,7 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
   const QString folder = info.absolutePath();
   if (sqlite3_db_readonly(db_, "main") == 1 || ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
     sqlite3_close(db_);
-    throw Error::provider(QStringLiteral("The scratch database '%1' cannot be written: this user may not change "
-                                         "that file or create files in '%2'. Install the program in a folder "
-                                         "you can write.")
-                              .arg(file_, folder));
+    throw UnwritableScratchDatabase(file_);
   }
   try {
     // The scratch file is working space: durability gives way to speed here.

@@ -18,8 +18,10 @@ namespace orl::ado {
 
 class QueryRows;
 
-// The failure that a missing scratch database is reported with.
+// The failures that a missing scratch database, and one this user may not
+// write (or whose folder this user may not create journals in), are reported with.
 Error MissingScratchDatabase(const QString& file);
+Error UnwritableScratchDatabase(const QString& file);
 struct InsertLiteral;
 
 // The scratch database: an SQLite file that the program opens read-write

@@ -66,7 +66,11 @@ bool hasFreePages(sqlite3* db, const QString& file) {
 
 ScratchLock::ScratchLock(const QString& databaseFile, std::chrono::milliseconds patience)
     : databaseFile_(databaseFile) {
-  if (!QFileInfo(databaseFile).isFile()) throw MissingScratchDatabase(databaseFile);
+  const QFileInfo info(databaseFile);
+  if (!info.isFile()) throw MissingScratchDatabase(databaseFile);
+  if (::access(QFile::encodeName(databaseFile).constData(), W_OK) != 0 ||
+      ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK) != 0)
+    throw UnwritableScratchDatabase(databaseFile);
   MakeScratchFilesPrivate(databaseFile);
   const QString lockFile = databaseFile + QStringLiteral("-lock");
   descriptor_ = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

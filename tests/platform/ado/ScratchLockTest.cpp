@@ -5,6 +5,7 @@
 #include "platform/ado/ScratchLock.h"
 #include "platform/common/Error.h"
 #include "tests/support/DataAccessFixtures.h"
+#include "tests/support/OtherUser.h"
 
 #include <QFileInfo>
 
@@ -104,6 +105,24 @@ TEST(ScratchLock, TheScratchFilesAreMadeReadableByTheirOwnerAlone) {
   ScratchLock lock(folders.scratchFile());
   for (const char* suffix : {"", "-lock"})
     EXPECT_EQ(modeOf(folders.scratchFile() + QLatin1String(suffix)), 0600u) << suffix;
+}
+
+TEST(ScratchLock, AScratchDatabaseThisUserMayNotWriteIsRefusedBeforeAnyFileIsMade) {
+  const auto user = test::OtherUser::make("orltest-a");
+  if (!user) GTEST_SKIP() << test::OtherUser::whyNot();
+  test::DataFolders folders;
+  for (const QString& folder : {QFileInfo(folders.programFolder()).absolutePath(), folders.programFolder()})
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+  const int refused = user->run([&] {
+    try {
+      ScratchLock lock(folders.scratchFile());
+    } catch (const Error& error) {
+      return error.description().contains(QStringLiteral("cannot be written")) ? 0 : 1;
+    }
+    return 2;
+  });
+  EXPECT_EQ(refused, 0);
+  EXPECT_EQ(QDir(folders.programFolder()).entryList(QDir::Files), QStringList{QStringLiteral("dbTemp.mdb")});
 }
 
 }  // namespace
