@@ -277,9 +277,11 @@ int ListTables(const Invocation& call) {
   const QString folder = call.folder();
   if (!QFileInfo(folder).isDir()) throw Error::pathNotFound(folder);
   fso::PosixFileSystem fileSystem;
-  QStringList tables = Paradox::TableNamesInFolder(folder, fileSystem);
+  QStringList leftAlone;
+  QStringList tables = Paradox::TableNamesInFolder(folder, fileSystem, &leftAlone);
   tables.sort(Qt::CaseInsensitive);
   for (const QString& name : tables) print(call.output, name + QLatin1Char('\n'));
+  for (const QString& line : leftAlone) print(call.errors, line + QLatin1Char('\n'));
   return Succeeded;
 }
 

@@ -363,13 +363,43 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName, con
   }
 }
 
-void CommitExport(StagedExport& staged) {
+namespace {
+
+// Takes the last look at the old table once the history entry has read it,
+// so that nothing but the journal and the renames comes after the look.
+class LookingKeeper final : public pdx::AsideKeeper {
+ public:
+  LookingKeeper(pdx::AsideKeeper& keeper, const std::function<void()>& look) : keeper_(keeper), look_(look) {}
+  std::string prepare(const pdx::SwapPlan& plan) override {
+    std::string keepIn = keeper_.prepare(plan);
+    try {
+      look_();
+    } catch (...) {
+      keeper_.discard();
+      throw;
+    }
+    return keepIn;
+  }
+  void discard() noexcept override { keeper_.discard(); }
+
+ private:
+  pdx::AsideKeeper& keeper_;
+  const std::function<void()>& look_;
+};
+
+}  // namespace
+
+void CommitExport(StagedExport& staged, const std::function<void()>& beforeSwap) {
   const std::string folder = staged.folder.toStdString();
   try {
+    // Once before anything is made for the history, and once more as late as can be.
+    if (beforeSwap) beforeSwap();
     std::optional<pdx::HistoryKeeper> keeper;
     if (staged.history && staged.history->entries > 0)
       keeper.emplace(*staged.files, folder, staged.tableFile, staged.history->facts);
     pdx::AsideKeeper* keeping = keeper ? &*keeper : nullptr;
+    std::optional<LookingKeeper> looking;
+    if (beforeSwap && keeping) keeping = &looking.emplace(*keeping, beforeSwap);
     if (staged.update)
       staged.update->commit(keeping);
     else

@@ -102,7 +102,9 @@ StagedExport ExportToParadox(const QString& folder, const QString& fileName,
 
 // Puts the staged table in place of the whole old family, keeping what it
 // replaces as a history entry when the staged export has a history plan,
-// and then keeping only as many entries as the plan says.
-void CommitExport(StagedExport& staged);
+// and then keeping only as many entries as the plan says. `beforeSwap`,
+// when given, is the last look at the old table, just before the journal
+// is written: when it throws, nothing is replaced.
+void CommitExport(StagedExport& staged, const std::function<void()>& beforeSwap = {});
 
 }  // namespace orl::ado

@@ -7,6 +7,7 @@
 #include "platform/pdx/Family.h"
 #include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/TableLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,6 +85,7 @@ class TableRows final : public Rows {
 }  // namespace
 
 std::optional<QString> LockHolder(const QString& path) {
+  if (pdx::TableLock::heldHere(QFile::encodeName(path).toStdString())) return std::nullopt;
   // Without blocking: a pipe in the table's place must not hang the probe.
   const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return std::nullopt;
@@ -256,13 +258,19 @@ void ParadoxFolderDriver::drop(const QString& table) {
   for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
     const QFileInfo member(folder.filePath(name));
     if (!pdx::sameNameButCase(member.completeBaseName().toStdString(), info.completeBaseName().toStdString())) continue;
-    if (member.suffix().compare(QLatin1String("lck"), Qt::CaseInsensitive) == 0)
+    if (member.suffix().compare(QLatin1String("lck"), Qt::CaseInsensitive) == 0 &&
+        !pdx::TableLock::heldHere(QFile::encodeName(member.filePath()).toStdString()))
       throw driverError(QStringLiteral("The table '%1' is in use by another program (its lock file %2 is in the "
                                        "folder); close the table there and try again.")
                             .arg(table, name));
   }
   for (const std::string& name : pdx::familyOf(files(), folder_.toStdString(), info.fileName().toStdString())) {
     const QFileInfo member(folder.filePath(QString::fromStdString(name)));
+    // Replacing a link would leave the table it leads to as it was (TableLock.h).
+    if (member.isSymLink())
+      throw driverError(QStringLiteral("The table '%1' is not changed: its file %2 is a symbolic link. A table is "
+                                       "changed only in the folder its files are in.")
+                            .arg(table, member.fileName()));
     // A file without any write permission is read-only even to the
     // super-user, who may write anything; for others it is whether they may.
     constexpr auto Writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;

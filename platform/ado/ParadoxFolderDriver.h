@@ -10,6 +10,10 @@
 
 namespace orl::ado {
 
+// Who holds an advisory lock (fcntl or flock) on the file; none when it is
+// free or held by a TableLock of this process.
+std::optional<QString> LockHolder(const QString& path);
+
 // The Paradox folder driver: reads the tables of one folder (the "Dbq=" of
 // the connection string) and understands exactly three statements:
 //   SELECT * FROM `T`     SELECT `F` FROM `T`     DROP TABLE `T`
@@ -21,10 +25,9 @@ namespace orl::ado {
 // in the meantime; a connection released without being closed leaves them.
 // So a write-back that fails after the drop never loses the table. A table
 // another program holds (its T.lck lock file in the folder, or a lock on
-// T.db) or whose files are read-only is not dropped: the drop fails first.
-// Who holds an advisory lock (fcntl or flock) on the file; none when it is free.
-std::optional<QString> LockHolder(const QString& path);
-
+// T.db) or whose files are read-only or symbolic links is not dropped: the
+// drop fails first. The lock file and lock of this process's own TableLock
+// on the table do not count.
 class ParadoxFolderDriver final : public Provider {
  public:
   static bool accepts(const QString& connectionString);

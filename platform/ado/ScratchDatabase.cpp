@@ -839,11 +839,11 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
   staged_->history = std::move(history);
 }
 
-void ScratchDatabase::commitExport() {
+void ScratchDatabase::commitExport(const std::function<void()>& beforeSwap) {
   if (!staged_)
     throw Error::provider(QStringLiteral("Internal error: no exported table is waiting to be put in place."));
   const std::unique_ptr<StagedExport> staged = std::move(staged_);
-  CommitExport(*staged);
+  CommitExport(*staged, beforeSwap);
 }
 
 void ScratchDatabase::close() {

@@ -54,7 +54,8 @@ class ScratchDatabase final : public Provider {
   // The table the last export statement wrote, still under its staged name;
   // null when there is none. A caller may read it back before committing.
   const StagedExport* stagedExport() const { return staged_.get(); }
-  void commitExport();
+  // `beforeSwap` as CommitExport takes it.
+  void commitExport(const std::function<void()>& beforeSwap = {});
   // What the next export may give up of the table it replaces; it goes back
   // to nothing after that export.
   void allowIndexLoss(IndexLoss loss) { indexLoss_ = loss; }

@@ -3,7 +3,9 @@
 #include "platform/common/Error.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -136,47 +139,107 @@ std::u32string Folded(const QString& text) {
   return folded;
 }
 
-// Puts a link to the same target as the source link at `to`.
-void CopyLink(const QByteArray& from, const QByteArray& to, bool overwrite) {
+// A descriptor closed with its owner.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// The entry `name` of the destination folder, as it is: a link not followed.
+std::optional<struct stat> EntryAt(int folder, const QByteArray& name) {
+  struct stat info {};
+  if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0) return info;
+  return std::nullopt;
+}
+
+// Makes room at `name` for a copy: what stands there goes when overwriting
+// is allowed (a link itself, never what it points to), and is refused
+// otherwise. A folder standing there is never removed.
+void ClearForCopy(int folder, const QByteArray& name, const QByteArray& shownPath, bool overwrite) {
+  const auto existing = EntryAt(folder, name);
+  if (!existing) return;
+  if (!overwrite || S_ISDIR(existing->st_mode)) throw ErrorFromErrno(EEXIST, DecodedName(shownPath));
+  if (::unlinkat(folder, name.constData(), 0) != 0) throw ErrorFromErrno(errno, DecodedName(shownPath));
+}
+
+void CopyLink(const QByteArray& from, int folder, const QByteArray& name, const QByteArray& to, bool overwrite) {
   std::error_code failure;
   const std::filesystem::path target = std::filesystem::read_symlink(from.toStdString(), failure);
   if (failure) throw ErrorFromErrno(failure.value(), DecodedName(from));
-  struct stat existing {};
-  if (::lstat(to.constData(), &existing) == 0) {
-    if (!overwrite || S_ISDIR(existing.st_mode)) throw ErrorFromErrno(EEXIST, DecodedName(to));
-    if (::unlink(to.constData()) != 0) throw ErrorFromErrno(errno, DecodedName(to));
-  }
-  if (::symlink(target.c_str(), to.constData()) != 0) throw ErrorFromErrno(errno, DecodedName(to));
+  ClearForCopy(folder, name, to, overwrite);
+  if (::symlinkat(target.c_str(), folder, name.constData()) != 0) throw ErrorFromErrno(errno, DecodedName(to));
 }
 
-// Copies the content of one source folder into an existing target folder.
-// Links are copied as links and never followed, so the copy stays inside
-// the source. The source and the target themselves are skipped, so that a
-// target inside the source is not copied into itself.
-void CopyContent(const QByteArray& source, const QByteArray& target, bool overwrite,
+// Copies a file's bytes and permissions onto the plain file at `name`
+// (made when missing). A link that stands there is replaced, never written through.
+void CopyFile(const QByteArray& from, const struct stat& source, int folder, const QByteArray& name,
+              const QByteArray& to, bool overwrite) {
+  if (const auto existing = EntryAt(folder, name)) {
+    // Copying a file onto itself would truncate it: it is already there.
+    if (S_ISREG(existing->st_mode) && IdentityOf(*existing) == IdentityOf(source)) return;
+    if (!overwrite) throw ErrorFromErrno(EEXIST, DecodedName(to));
+    // A link, or a file that is also known elsewhere, is replaced rather than written into.
+    if (!S_ISREG(existing->st_mode) || existing->st_nlink > 1) ClearForCopy(folder, name, to, overwrite);
+  }
+  const Descriptor in(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in) throw ErrorFromErrno(errno, DecodedName(from));
+  const mode_t mode = source.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO);
+  const Descriptor out(
+      ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+  if (!out) throw ErrorFromErrno(errno, DecodedName(to));
+  struct stat made {};
+  if (::fstat(out.get(), &made) != 0 || !S_ISREG(made.st_mode)) throw ErrorFromErrno(EEXIST, DecodedName(to));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw ErrorFromErrno(errno, DecodedName(from));
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out.get(), buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) throw ErrorFromErrno(errno, DecodedName(to));
+      done += put;
+    }
+  }
+  if (::fchmod(out.get(), mode) != 0) throw ErrorFromErrno(errno, DecodedName(to));
+}
+
+// Copies the content of one source folder into an existing target folder,
+// reached through its descriptor. Links are copied as links and never
+// followed, on either side: the copy stays inside the source, and what it
+// writes lands inside the target. The source and the target themselves are
+// skipped, so that a target inside the source is not copied into itself.
+void CopyContent(const QByteArray& source, int target, const QByteArray& targetPath, bool overwrite,
                  const std::set<FolderIdentity>& skipped) {
   for (const QByteArray& name : RawNames(source, false)) {
     const QByteArray from = JoinedBytes(source, name);
-    const QByteArray to = JoinedBytes(target, name);
+    const QByteArray to = JoinedBytes(targetPath, name);
     struct stat info {};
     if (::lstat(from.constData(), &info) != 0) throw ErrorFromErrno(errno, DecodedName(from));
     if (S_ISLNK(info.st_mode)) {
-      CopyLink(from, to, overwrite);
+      CopyLink(from, target, name, to, overwrite);
     } else if (S_ISDIR(info.st_mode)) {
       if (skipped.contains(IdentityOf(info))) continue;
-      if (::mkdir(to.constData(), 0777) != 0 && errno != EEXIST) throw ErrorFromErrno(errno, DecodedName(to));
-      if (!IsDirectory(to)) throw ErrorFromErrno(EEXIST, DecodedName(to));
-      CopyContent(from, to, overwrite, skipped);
+      if (const auto existing = EntryAt(target, name); existing && S_ISLNK(existing->st_mode))
+        ClearForCopy(target, name, to, overwrite);
+      if (::mkdirat(target, name.constData(), 0777) != 0 && errno != EEXIST)
+        throw ErrorFromErrno(errno, DecodedName(to));
+      const Descriptor inner(::openat(target, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!inner) throw ErrorFromErrno(errno == ENOTDIR || errno == ELOOP ? EEXIST : errno, DecodedName(to));
+      CopyContent(from, inner.get(), to, overwrite, skipped);
     } else if (S_ISREG(info.st_mode)) {
-      struct stat existing {};
-      // Copying a file onto itself would truncate it: it is already there.
-      if (::stat(to.constData(), &existing) == 0 && IdentityOf(existing) == IdentityOf(info)) continue;
-      std::error_code failure;
-      const auto options = overwrite ? std::filesystem::copy_options::overwrite_existing
-                                     : std::filesystem::copy_options::none;
-      std::filesystem::copy_file(std::filesystem::path(from.toStdString()),
-                                 std::filesystem::path(to.toStdString()), options, failure);
-      if (failure) throw ErrorFromErrno(failure.value(), DecodedName(to));
+      CopyFile(from, info, target, name, to, overwrite);
     }
   }
 }
@@ -274,7 +337,9 @@ void PosixFileSystem::copyFolder(const QString& source, const QString& destinati
       destination.endsWith(QLatin1Char('/')) ? destination + LastComponent(source) : destination;
   if (!folderExists(target)) createFolder(target);
   const std::set<FolderIdentity> skipped{IdentityOf(StatOf(source)), IdentityOf(StatOf(target))};
-  CopyContent(Encoded(source), Encoded(target), overwrite, skipped);
+  const Descriptor into(::open(Encoded(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!into) throw ErrorFromErrno(errno, target);
+  CopyContent(Encoded(source), into.get(), Encoded(target), overwrite, skipped);
 }
 
 }  // namespace orl::fso

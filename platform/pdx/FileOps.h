@@ -6,9 +6,12 @@
 
 #include "platform/pdx/Error.h"
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +19,12 @@ namespace orl::pdx {
 
 // The kinds of operation, as a failure names them and as a test counts them.
 enum class FileOp {
-  Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess, MakeFolder, RemoveFolder
+  Create, Write, Flush, Close, Rename, Remove, List, Exists, SyncFolder, Read, CopyAccess, MakeFolder, RemoveFolder,
+  OpenFolder, Lock
 };
+
+// What trying a folder's exclusive lock found.
+enum class LockState { Held, Busy, Unsupported };
 
 const char* fileOpName(FileOp op);
 
@@ -51,6 +58,51 @@ class OutputFile {
   virtual void close() = 0;
 };
 
+// A folder entry as it is, a link not followed.
+struct FileStatus {
+  bool regular = false;  // a plain file (not a link, folder, pipe or device)
+  uid_t owner = 0;
+  gid_t group = 0;
+  unsigned links = 0;    // hard links to the same file
+  dev_t device = 0;
+  ino_t inode = 0;
+
+  bool sameFile(const FileStatus& other) const { return device == other.device && inode == other.inode; }
+};
+
+// One folder, opened once: every operation names an entry of it and never
+// follows a link in that entry's place, so that nobody who may write the
+// folder can redirect an operation between a check and a use. Names may go
+// down into subfolders ("keep/T.db"); a link on the way is refused too.
+class FolderHandle {
+ public:
+  virtual ~FolderHandle() = default;
+  virtual const std::string& path() const = 0;
+  // As FileOps::createExclusive, in this folder.
+  virtual std::unique_ptr<OutputFile> createExclusive(const std::string& name) = 0;
+  // Renames within the folder; fails when the new name is taken.
+  virtual void rename(const std::string& from, const std::string& to) = 0;
+  virtual void remove(const std::string& name) = 0;
+  // The names in the folder, "." and ".." left out, in byte order.
+  virtual std::vector<std::string> list() = 0;
+  // Nothing when there is no entry of that name.
+  virtual std::optional<FileStatus> status(const std::string& name) = 0;
+  // Makes the entries of the folder (or of the subfolder named) durable.
+  virtual void sync(const std::string& subfolder = {}) = 0;
+  // The first `limit` bytes of a regular file at most, or its whole content
+  // when `whole` is set (then longer files fail).
+  virtual std::string read(const std::string& name, std::size_t limit, bool whole) = 0;
+  // Gives the regular file `to`, which this user must own with no other
+  // link to it, the permissions, owner, group, access control list and
+  // other extended attributes of the regular file `from`, as far as this
+  // user may set them. What cannot be kept narrows access, never widens it.
+  // Returns which file `to` was.
+  virtual FileStatus copyAccess(const std::string& from, const std::string& to) = 0;
+  // Takes the folder's exclusive lock (flock) without waiting; it is held
+  // until the handle goes. Some network file systems have no such locks.
+  virtual LockState tryLock() = 0;
+};
+
 class FileOps {
  public:
   virtual ~FileOps() = default;
@@ -68,14 +120,12 @@ class FileOps {
   virtual void syncFolder(const std::string& folder) = 0;
   // The whole content of a small file; fails when it is longer than `limit`.
   virtual std::string readSmallFile(const std::string& path, std::size_t limit) = 0;
-  // Gives `to` the permissions of `from`, and its owner and group where this
-  // user may set them. A group that cannot be kept gets no rights on `to`,
-  // so that a new file is never open to more people than the old one.
-  virtual void copyAccess(const std::string& from, const std::string& to) = 0;
   // Creates a folder; fails when anything of that name exists already.
   virtual void makeFolder(const std::string& path) = 0;
   // Removes an empty folder.
   virtual void removeFolder(const std::string& path) = 0;
+  // Opens a folder for the operations above on its entries.
+  virtual std::unique_ptr<FolderHandle> openFolder(const std::string& path) = 0;
 };
 
 // The real file system, through POSIX calls.
@@ -88,9 +138,9 @@ class PosixFileOps final : public FileOps {
   bool exists(const std::string& path) override;
   void syncFolder(const std::string& folder) override;
   std::string readSmallFile(const std::string& path, std::size_t limit) override;
-  void copyAccess(const std::string& from, const std::string& to) override;
   void makeFolder(const std::string& path) override;
   void removeFolder(const std::string& path) override;
+  std::unique_ptr<FolderHandle> openFolder(const std::string& path) override;
 };
 
 // The folder part of a path ("." when there is none) and the name part.

@@ -1,39 +1,27 @@
 #include "platform/pdx/SafeReplace.h"
 
 #include "platform/pdx/Family.h"
+#include "platform/pdx/Header.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
+#include <map>
+#include <optional>
 #include <string_view>
 #include <thread>
 
 namespace orl::pdx {
 
-// An exclusive flock on the folder itself, held for the object's lifetime.
+// An exclusive lock on the folder itself, held for the object's lifetime.
 class FolderLock {
  public:
-  enum class State { Held, Busy, Unsupported };
-  explicit FolderLock(const std::string& folder)
-      : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~FolderLock() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
-  State tryLock() {
-    if (descriptor_ < 0) return State::Unsupported;
-    if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) return State::Held;
-    return errno == EWOULDBLOCK ? State::Busy : State::Unsupported;
-  }
+  FolderLock(FileOps& files, const std::string& folder) : folder_(files.openFolder(folder)) {}
+  LockState tryLock() { return folder_->tryLock(); }
 
  private:
-  int descriptor_;
+  std::unique_ptr<FolderHandle> folder_;
 };
 
 namespace {
@@ -70,9 +58,12 @@ std::string journalText(const Journal& journal) {
   return text + "end\n";
 }
 
+class Folder;
+
 // Reads a journal written by journalText; throws when it is not whole.
-Journal readJournal(FileOps& files, const std::string& path) {
-  const std::string text = files.readSmallFile(path, 1 << 20);
+Journal readJournal(Folder& folder, const std::string& name);
+
+Journal parseJournal(const std::string& text, const std::string& path) {
   Journal journal;
   std::size_t at = 0;
   bool titled = false;
@@ -105,34 +96,65 @@ Journal readJournal(FileOps& files, const std::string& path) {
 
 class Folder {
  public:
-  Folder(FileOps& files, std::string folder) : files_(files), folder_(std::move(folder)) {}
-  std::string path(const std::string& name) const { return joinPath(folder_, name); }
-  bool has(const std::string& name) { return files_.exists(path(name)); }
-  void rename(const std::string& from, const std::string& to) { files_.rename(path(from), path(to)); }
-  void remove(const std::string& name) { files_.remove(path(name)); }
-  void sync() { files_.syncFolder(folder_); }
-  std::vector<std::string> names() { return files_.list(folder_); }
-  FileOps& files() { return files_; }
+  Folder(FileOps& files, const std::string& folder) : handle_(files.openFolder(folder)) {}
+  std::string path(const std::string& name) const { return joinPath(handle_->path(), name); }
+  bool has(const std::string& name) { return handle_->status(name).has_value(); }
+  std::optional<FileStatus> status(const std::string& name) { return handle_->status(name); }
+  void rename(const std::string& from, const std::string& to) { handle_->rename(from, to); }
+  void remove(const std::string& name) { handle_->remove(name); }
+  void sync(const std::string& subfolder = {}) { handle_->sync(subfolder); }
+  std::vector<std::string> names() { return handle_->list(); }
+  FolderHandle& handle() { return *handle_; }
 
  private:
-  FileOps& files_;
-  std::string folder_;
+  std::unique_ptr<FolderHandle> handle_;
 };
+
+Journal readJournal(Folder& folder, const std::string& name) {
+  return parseJournal(folder.handle().read(name, 1 << 20, true), folder.path(name));
+}
 
 bool contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// Where each staged member was when the commit checked it, so that
+// nothing put in its place afterwards is moved in.
+using Identities = std::map<std::string, FileStatus>;
+
 // Step 3, from wherever an earlier attempt stopped.
-void moveForward(Folder& folder, const Journal& journal) {
-  for (const auto& name : journal.oldMembers)
-    if (!folder.has(AsidePrefix + name) && folder.has(name)) folder.rename(name, AsidePrefix + name);
-  for (const auto& name : journal.newMembers)
-    if (folder.has(StagedPrefix + name)) folder.rename(StagedPrefix + name, name);
-  for (const auto& name : journal.newMembers)
-    if (!folder.has(name))
-      throw Error("The new table file \"" + folder.path(name) + "\" is missing; the old one is kept as \"" +
-                  folder.path(AsidePrefix + name) + "\"");
+void moveForward(Folder& folder, const Journal& journal, const Identities* staged = nullptr) {
+  for (const auto& name : journal.oldMembers) {
+    if (folder.has(AsidePrefix + name)) continue;
+    const auto status = folder.status(name);
+    // Another program (where folders cannot be locked) may have put this
+    // commit's own new member in place already.
+    const bool oursInPlace = staged && status && staged->count(name) && status->sameFile(staged->at(name));
+    if (status && !oursInPlace) folder.rename(name, AsidePrefix + name);
+  }
+  for (const auto& name : journal.newMembers) {
+    const auto status = folder.status(StagedPrefix + name);
+    if (!status) continue;
+    const auto isStaged = [&](const std::optional<FileStatus>& found) {
+      return !staged || (found && staged->count(name) && found->sameFile(staged->at(name)));
+    };
+    const auto swapped = [&] {
+      return Error("The new table file \"" + folder.path(StagedPrefix + name) +
+                   "\" was replaced by another file while it was being put in place");
+    };
+    if (!isStaged(status)) throw swapped();
+    folder.rename(StagedPrefix + name, name);
+    // Whoever may write the folder could swap it between the look and the rename.
+    if (!isStaged(folder.status(name))) throw swapped();
+  }
+  for (const auto& name : journal.newMembers) {
+    if (folder.has(name)) continue;
+    std::string message = "The new file " + name + " of the table in \"" + folder.handle().path() + "\" is missing";
+    // A commit moves the old family back after this; a recovery leaves it aside.
+    if (!staged && folder.has(AsidePrefix + name))
+      message += "; the old one is kept as \"" + folder.path(AsidePrefix + name) + "\"";
+    throw Error(message);
+  }
   folder.sync();
 }
 
@@ -160,7 +182,8 @@ std::vector<std::string> removeAside(Folder& folder, const Journal& journal, con
   }
   if (left.empty()) {
     try {
-      if (kept) folder.files().syncFolder(folder.path(journal.keepIn));
+      if (kept) folder.sync(journal.keepIn);
+      folder.sync();  // the journal goes only once the disk knows its files are gone
       folder.remove(donePath);
       folder.sync();
     } catch (const Error&) {
@@ -180,6 +203,30 @@ void moveBack(Folder& folder, const Journal& journal) {
   for (const auto& name : journal.oldMembers)
     if (folder.has(AsidePrefix + name) && !folder.has(name)) folder.rename(AsidePrefix + name, name);
   folder.sync();
+}
+
+// Whether another program moved the journal on: then what it left stays,
+// except that a member of this commit's new family that this commit set
+// aside by mistake goes back to its name. True when the new family is in
+// place, the very files this commit staged; throws otherwise.
+bool takenOver(Folder& folder, const Journal& journal, const std::string& journalName, const Identities& staged) {
+  try {
+    if (folder.has(journalName)) return false;
+    bool inPlace = true;
+    for (const auto& name : journal.newMembers) {
+      const auto aside = folder.status(AsidePrefix + name);
+      if (aside && staged.count(name) && aside->sameFile(staged.at(name)) && !folder.has(name))
+        folder.rename(AsidePrefix + name, name);
+      const auto status = folder.status(name);
+      inPlace = inPlace && status && staged.count(name) && status->sameFile(staged.at(name));
+    }
+    folder.sync();
+    if (inPlace) return true;
+  } catch (const Error&) {
+    // Reported below.
+  }
+  throw Error("Another program took over the replacement of the table in \"" + folder.handle().path() +
+              "\" while it ran; the table's files are left as that program left them");
 }
 
 std::vector<std::string> namesWithPrefix(Folder& folder, const std::string& prefix, const std::string& stem) {
@@ -206,10 +253,12 @@ std::string extensionOf(const std::string& name) {
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-// Each new member gets the permissions, owner and group of the old member
-// of its kind, or of the old table file, so that a shared or private table
-// stays as shared or as private as it was.
-void keepAccess(Folder& folder, const Journal& journal) {
+// Each new member gets the permissions, owner, group and extended
+// attributes of the old member of its kind, or of the old table file, so
+// that a shared or private table stays as shared or as private as it was.
+// Returns which file each staged member is, as the copy found it.
+Identities keepAccess(Folder& folder, const Journal& journal) {
+  Identities staged;
   for (const auto& name : journal.newMembers) {
     const std::string* sameKind = nullptr;
     const std::string* table = nullptr;
@@ -217,9 +266,16 @@ void keepAccess(Folder& folder, const Journal& journal) {
       if (sameNameButCase(extensionOf(old), extensionOf(name))) sameKind = &old;
       if (sameNameButCase(extensionOf(old), ".db")) table = &old;
     }
+    std::optional<FileStatus> status;
     if (const std::string* like = sameKind ? sameKind : table)
-      folder.files().copyAccess(folder.path(*like), folder.path(StagedPrefix + name));
+      status = folder.handle().copyAccess(*like, StagedPrefix + name);
+    else
+      status = folder.status(StagedPrefix + name);
+    if (!status || !status->regular || status->links != 1)
+      throw Error("The new table file \"" + folder.path(StagedPrefix + name) + "\" is gone or no longer a file");
+    staged[name] = *status;
   }
+  return staged;
 }
 
 // A folder below the table's folder, named without ".." or an empty step.
@@ -272,61 +328,198 @@ bool hasLeftovers(Folder& dir, const std::string& tableName) {
   return false;
 }
 
-// What recover() does, with the folder's lock held (or not to be had).
-Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName) {
-  Folder dir(files, folder);
+// Who may have written this table's working files, and what a recovery
+// may trust: the user running this program, or the owner of the table file
+// (in place, or set aside by an interrupted replacement). Everything a
+// recovery would rename or remove is checked before anything is changed;
+// what fails a check is noted, and then nothing is changed at all.
+class Trust {
+ public:
+  Trust(Folder& dir, const std::string& tableName) : dir_(dir), tableName_(tableName) {
+    trusted_.push_back(::geteuid());
+    std::optional<uid_t> asideOwner;
+    for (const auto& name : dir.names()) {
+      const bool inPlace = sameNameButCase(name, tableName);
+      if (!inPlace && !(startsWith(name, AsidePrefix) && sameNameButCase(name.substr(AsidePrefix.size()), tableName)))
+        continue;
+      const auto status = dir.status(name);
+      if (!status || !status->regular) continue;
+      if (inPlace) tableOwner_ = status->owner;
+      else asideOwner = status->owner;
+    }
+    if (!tableOwner_) tableOwner_ = asideOwner;
+    if (tableOwner_) trusted_.push_back(*tableOwner_);
+  }
+
+  // A journal: a plain file of a trusted owner, with no other name.
+  void journal(const std::string& name) { check(name, trusted_, true); }
+
+  // A staged or set-aside copy of the member `member`: it may also belong
+  // to the owner of that member, whose ownership a commit keeps.
+  void memberCopy(const std::string& name, const std::string& member, bool singleLink) {
+    std::vector<uid_t> owners = trusted_;
+    for (const std::string& copy : {member, AsidePrefix + member}) {
+      if (copy == name) continue;
+      if (const auto status = dir_.status(copy); status && status->regular) owners.push_back(status->owner);
+    }
+    check(name, owners, singleLink);
+  }
+
+  // A file that only goes back to its own name, which whoever may write
+  // the folder could take anyway: it must not be a link.
+  void plainFile(const std::string& name) {
+    if (const auto status = dir_.status(name); status && !status->regular) refuse(name, "a link or not a plain file");
+  }
+
+  // The new table file, wherever it is now: it must read as a table.
+  void newTable(const std::string& name) {
+    if (!check(name, trusted_, true)) return;
+    try {
+      const std::string head = dir_.handle().read(name, 1 << 16, false);
+      detail::readHeader(*memorySource(dir_.path(name), std::vector<std::uint8_t>(head.begin(), head.end())));
+    } catch (const Error&) {
+      refuse(name, "not a table");
+    }
+  }
+
+  void refuse(const std::string& name, const std::string& why) {
+    refused_.push_back("\"" + dir_.path(name) + "\" (" + why + ")");
+  }
+
+  // Throws, naming every file that failed a check, when any did.
+  void verdict() const {
+    if (refused_.empty()) return;
+    std::string message = "Files beside the table \"" + dir_.path(tableName_) +
+                          "\" were not left there by this program for that table, so they and the table are left as "
+                          "they are for you to look at: ";
+    for (std::size_t i = 0; i < refused_.size(); ++i) message += (i ? "; " : "") + refused_[i];
+    throw Error(message);
+  }
+
+ private:
+  bool check(const std::string& name, const std::vector<uid_t>& owners, bool singleLink) {
+    const auto status = dir_.status(name);
+    if (!status) return false;
+    if (!status->regular) {
+      refuse(name, "a link or not a plain file");
+    } else if (std::find(owners.begin(), owners.end(), status->owner) == owners.end()) {
+      refuse(name, "owned by another user");
+    } else if (singleLink && status->links != 1) {
+      refuse(name, "also known by another name");
+    } else {
+      return true;
+    }
+    return false;
+  }
+
+  Folder& dir_;
+  std::string tableName_;
+  std::optional<uid_t> tableOwner_;
+  std::vector<uid_t> trusted_;
+  std::vector<std::string> refused_;
+};
+
+// A journal names files of this table only; anything else means it was tampered with.
+Journal readJournalOf(Folder& dir, const std::string& name, const std::string& stem) {
+  Journal journal = readJournal(dir, name);
+  for (const auto* members : {&journal.oldMembers, &journal.newMembers})
+    for (const auto& member : *members)
+      if (member.find('/') != std::string::npos || !sameMember(member, stem))
+        throw Error("The replacement journal \"" + dir.path(name) + "\" names \"" + member +
+                    "\", not a file of this table; the table's files are left as they are");
+  if (!journal.keepIn.empty() && !isKeepFolder(journal.keepIn))
+    throw Error("The replacement journal \"" + dir.path(name) + "\" keeps the old files in \"" + journal.keepIn +
+                "\", outside the table's folder; the table's files are left as they are");
+  return journal;
+}
+
+// Where a new member of an interrupted replacement is now: still staged,
+// or already moved in; nothing when it is in neither place.
+std::optional<std::string> newMemberNow(Folder& dir, const Journal& journal, const std::string& name) {
+  if (dir.has(StagedPrefix + name)) return StagedPrefix + name;
+  const bool oldOneInPlace = contains(journal.oldMembers, name) && !dir.has(AsidePrefix + name);
+  if (!oldOneInPlace && dir.has(name)) return name;
+  return std::nullopt;
+}
+
+Recovery finishReplacement(Folder& dir, const std::string& journalName, const std::string& tableName) {
+  Trust trust(dir, tableName);
+  trust.journal(journalName);
+  trust.verdict();
+  const Journal journal = readJournalOf(dir, journalName, stemOf(tableName));
+  bool hasTable = false;
+  for (const auto& name : journal.newMembers) {
+    const auto now = newMemberNow(dir, journal, name);
+    if (!now)
+      throw Error("The replacement journal \"" + dir.path(journalName) + "\" lists the new file " + name +
+                  ", which is in the folder neither under its own name nor as a staged file; the table's files are "
+                  "left as they are");
+    if (sameNameButCase(name, tableName)) {
+      hasTable = true;
+      trust.newTable(*now);
+    } else {
+      trust.memberCopy(*now, name, true);
+    }
+  }
+  if (!hasTable) trust.refuse(journalName, "names no new table file");
+  for (const auto& name : journal.oldMembers) trust.memberCopy(AsidePrefix + name, name, false);
+  trust.verdict();
+
+  moveForward(dir, journal);
+  const std::string donePath = DonePrefix + journalName.substr(JournalPrefix.size());
+  dir.rename(journalName, donePath);
+  dir.sync();
+  const auto left = removeAside(dir, journal, donePath);
+  if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
+  return Recovery::RolledForward;
+}
+
+Recovery finishCleanup(Folder& dir, const std::string& doneName, const std::string& tableName) {
+  Trust trust(dir, tableName);
+  trust.journal(doneName);
+  trust.verdict();
+  const Journal journal = readJournalOf(dir, doneName, stemOf(tableName));
+  for (const auto& name : journal.oldMembers) trust.memberCopy(AsidePrefix + name, name, false);
+  trust.verdict();
+  const auto left = removeAside(dir, journal, doneName);
+  if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
+  return Recovery::CleanedUp;
+}
+
+// No journal: the original family never left its place.
+Recovery rollBack(Folder& dir, const std::string& tableName) {
   const std::string stem = stemOf(tableName);
-  // A journal names files of this table only; anything else means it was tampered with.
-  const auto readJournalOf = [&](const std::string& name) {
-    Journal journal = readJournal(files, dir.path(name));
-    for (const auto* members : {&journal.oldMembers, &journal.newMembers})
-      for (const auto& member : *members)
-        if (member.find('/') != std::string::npos || !sameMember(member, stem))
-          throw Error("The replacement journal \"" + dir.path(name) + "\" names \"" + member +
-                      "\", not a file of this table; the table's files are left as they are");
-    if (!journal.keepIn.empty() && !isKeepFolder(journal.keepIn))
-      throw Error("The replacement journal \"" + dir.path(name) + "\" keeps the old files in \"" + journal.keepIn +
-                  "\", outside the table's folder; the table's files are left as they are");
-    return journal;
-  };
+  const auto unfinished = journalsFor(dir, JournalPrefix, tableName, TemporarySuffix);
+  const auto staged = namesWithPrefix(dir, StagedPrefix, stem);
+  const auto aside = namesWithPrefix(dir, AsidePrefix, stem);
+  Trust trust(dir, tableName);
+  for (const auto& name : unfinished) trust.journal(name);
+  for (const auto& name : staged) trust.memberCopy(name, name.substr(StagedPrefix.size()), true);
+  for (const auto& name : aside) trust.plainFile(name);
+  trust.verdict();
 
-  if (const auto done = journalsFor(dir, DonePrefix, tableName); !done.empty()) {
-    const Journal journal = readJournalOf(done.front());
-    const auto left = removeAside(dir, journal, done.front());
-    if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
-    return Recovery::CleanedUp;
-  }
-  if (const auto journals = journalsFor(dir, JournalPrefix, tableName); !journals.empty()) {
-    const Journal journal = readJournalOf(journals.front());
-    moveForward(dir, journal);
-    const std::string donePath = DonePrefix + journals.front().substr(JournalPrefix.size());
-    dir.rename(journals.front(), donePath);
-    dir.sync();
-    const auto left = removeAside(dir, journal, donePath);
-    if (!left.empty()) throw Error("Cannot remove the old table file \"" + left.front() + "\"");
-    return Recovery::RolledForward;
-  }
-
-  // No journal: the original family never left its place.
-  bool removed = false;
-  for (const auto& name : journalsFor(dir, JournalPrefix, tableName, TemporarySuffix)) {
-    dir.remove(name);
-    removed = true;
-  }
-  for (const auto& name : namesWithPrefix(dir, StagedPrefix, stem)) {
-    dir.remove(name);
-    removed = true;
-  }
-  for (const auto& name : namesWithPrefix(dir, AsidePrefix, stem)) {
+  for (const auto& name : aside) {
     const std::string original = name.substr(AsidePrefix.size());
     if (dir.has(original))
       throw Error("Both \"" + dir.path(original) + "\" and an older copy \"" + dir.path(name) +
                   "\" exist; they are left for you to compare");
-    dir.rename(name, original);
-    removed = true;
   }
-  if (removed) dir.sync();
-  return removed ? Recovery::RolledBack : Recovery::NothingLeft;
+  for (const auto& name : unfinished) dir.remove(name);
+  for (const auto& name : staged) dir.remove(name);
+  for (const auto& name : aside) dir.rename(name, name.substr(AsidePrefix.size()));
+  const bool changed = !unfinished.empty() || !staged.empty() || !aside.empty();
+  if (changed) dir.sync();
+  return changed ? Recovery::RolledBack : Recovery::NothingLeft;
+}
+
+// What recover() does, with the folder's lock held (or not to be had).
+Recovery recoverLocked(FileOps& files, const std::string& folder, const std::string& tableName) {
+  Folder dir(files, folder);
+  if (const auto done = journalsFor(dir, DonePrefix, tableName); !done.empty())
+    return finishCleanup(dir, done.front(), tableName);
+  if (const auto journals = journalsFor(dir, JournalPrefix, tableName); !journals.empty())
+    return finishReplacement(dir, journals.front(), tableName);
+  return rollBack(dir, tableName);
 }
 
 }  // namespace
@@ -335,8 +528,8 @@ Recovery FamilyReplacement::recover(FileOps& files, const std::string& folder, c
   checkName(tableName);
   Folder dir(files, folder);
   if (!hasLeftovers(dir, tableName)) return Recovery::NothingLeft;
-  FolderLock lock(folder);
-  if (lock.tryLock() == FolderLock::State::Busy) return Recovery::InProgress;
+  FolderLock lock(files, folder);
+  if (lock.tryLock() == LockState::Busy) return Recovery::InProgress;
   return recoverLocked(files, folder, tableName);
 }
 
@@ -366,8 +559,8 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
   }
   std::vector<std::string> failures;
   if (tables.empty()) return failures;
-  FolderLock lock(folder);
-  if (lock.tryLock() == FolderLock::State::Busy) return failures;
+  FolderLock lock(files, folder);
+  if (lock.tryLock() == LockState::Busy) return failures;
   for (const auto& table : tables) {
     try {
       checkName(table);
@@ -381,13 +574,13 @@ std::vector<std::string> FamilyReplacement::recoverFolder(FileOps& files, const 
 
 FamilyReplacement::FamilyReplacement(FileOps& files, std::string folder, std::string tableName)
     : files_(files), folder_(std::move(folder)), tableName_(std::move(tableName)),
-      lock_(std::make_unique<FolderLock>(folder_)) {
+      lock_(std::make_unique<FolderLock>(files_, folder_)) {
   checkName(tableName_);
   // Another process's recovery holds the lock for moments; another
   // replacement for as long as it writes and checks its table.
   constexpr auto Patience = std::chrono::seconds(5);
   const auto giveUp = std::chrono::steady_clock::now() + Patience;
-  while (lock_->tryLock() == FolderLock::State::Busy) {
+  while (lock_->tryLock() == LockState::Busy) {
     if (std::chrono::steady_clock::now() >= giveUp)
       throw Error("Another program is replacing a table in the folder \"" + folder_ +
                   "\"; nothing was changed. Try again when it has finished.");
@@ -440,7 +633,7 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
   if (!hasTable) throw Error("No new table \"" + tableName_ + "\" has been written to replace the old one");
   for (const auto& name : familyOf(files_, folder_, tableName_))
     if (contains(replaced, name)) journal.oldMembers.push_back(name);
-  keepAccess(dir, journal);
+  const Identities staged = keepAccess(dir, journal);
   if (keeper) {
     SwapPlan plan{journal.oldMembers, journal.newMembers, {}};
     for (const auto& name : journal.newMembers) plan.stagedPaths.push_back(dir.path(StagedPrefix + name));
@@ -458,7 +651,7 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
   const std::string temporary = journalName + TemporarySuffix;
   {
     const std::string text = journalText(journal);
-    auto file = files_.createExclusive(dir.path(temporary));
+    auto file = dir.handle().createExclusive(temporary);
     try {
       file->write(0, text.data(), text.size());
       file->flush();
@@ -494,8 +687,16 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
   }
 
   try {
-    moveForward(dir, journal);
+    moveForward(dir, journal, &staged);
   } catch (...) {
+    // Without working folder locks another program's recovery may have
+    // taken this very replacement over (it moves the journal on): then
+    // nothing is moved back, and a new member this commit set aside by
+    // mistake goes back to its name.
+    if (takenOver(dir, journal, journalName, staged)) {
+      committed_ = true;
+      return;
+    }
     try {
       moveBack(dir, journal);
       dir.remove(journalName);
@@ -512,7 +713,15 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
   try {
     dir.rename(journalName, doneName);
   } catch (const Error&) {
-    leftovers_.push_back(dir.path(journalName));
+    // Gone when another program's recovery took the replacement over.
+    if (dir.has(journalName)) leftovers_.push_back(dir.path(journalName));
+    return;
+  }
+  try {
+    // Nothing set aside goes before the disk knows the journal says done.
+    dir.sync();
+  } catch (const Error&) {
+    leftovers_.push_back(dir.path(doneName));
     return;
   }
   leftovers_ = removeAside(dir, journal, doneName);

@@ -31,11 +31,23 @@
 // journal means only step 4's removals are left. So a process killed at any
 // moment leaves the original family or the complete new one.
 //
+// Others may write the folder too. So recovery acts only on what this
+// program could have left for this table: journals and staged files owned
+// by the user running it or by the table's owner, plain files with no other
+// name, the new table file reading as a table; it checks all of them before
+// it renames or removes anything, and otherwise changes nothing and names
+// the files it left alone. Every operation goes through the folder opened
+// once (FolderHandle) and follows no link, and the access of the old files
+// (mode, owners, access control list, extended attributes) is copied onto
+// the staged ones through their descriptors, so that nothing can be
+// redirected between a check and a use.
+//
 // A replacement holds an exclusive lock on the folder (flock) from its
 // construction to its end, and recovery from other processes takes the
 // same lock, so that a program that only opens or lists the table never
 // takes a running replacement's files for leftovers. On a file system
-// without such locks, everything goes on unlocked.
+// without such locks, everything goes on unlocked; a commit whose swap
+// another program's recovery finished meanwhile reports it done.
 
 #include "platform/pdx/FileOps.h"
 

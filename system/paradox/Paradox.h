@@ -11,7 +11,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+
+namespace orl::pdx {
+class TableLock;
+}
 
 namespace orl::Paradox {
 
@@ -85,7 +90,16 @@ struct FieldChange {
   // after the run (0: the replaced table is not kept).
   QString caseName = QString();
   int historyEntries = pdx::DefaultHistoryEntries;
+  // The run's hold on the table: the swap is refused when another program
+  // changed the table since it was taken.
+  const pdx::TableLock* tableLock = nullptr;
 };
+
+// Holds the table against other programs until the result is released
+// (pdx::TableLock): refuses with orl::Error, before anything is read or
+// staged, a table another program holds, a table whose files are symbolic
+// links or not regular files, and a table this user may not write.
+std::unique_ptr<pdx::TableLock> LockTable(const QString& table, const DataAccess& access);
 
 // Where changing the field means re-sorting the records by their key or
 // rebuilding an index, and the table's sort order or the index file keeps

@@ -23,21 +23,27 @@ void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileS
   AddFolder::GetSubDirectories2016(folders, true, fileSystem, pump, boxes);
   // Listing the files runs no window events, so nothing overtakes it after this.
   if (!stillWanted()) return;
+  QStringList leftAlone;
   for (const QString& listed : folders) {
     const QString folder = listed.chopped(1);
-    for (const QString& table : TableNamesInFolder(folder, fileSystem)) list.add(table, folder);
+    for (const QString& table : TableNamesInFolder(folder, fileSystem, &leftAlone)) list.add(table, folder);
   }
+  if (!leftAlone.isEmpty())
+    boxes.notify(QStringLiteral("Some files of interrupted table replacements were left as they are:\r\n") +
+                 leftAlone.join(QStringLiteral("\r\n")));
 }
 
-QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem) {
+QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem, QStringList* leftAlone) {
   // A run that was interrupted while replacing a table is finished or
   // undone first, so that the table is listed under its own name. What
   // cannot be put right now stays as it is, and is tried again when the
   // table is opened.
   pdx::PosixFileOps files;
   try {
-    pdx::FamilyReplacement::recoverFolder(files, folder.toStdString());
+    for (const auto& failure : pdx::FamilyReplacement::recoverFolder(files, folder.toStdString()))
+      if (leftAlone) *leftAlone << QString::fromStdString(failure);
   } catch (const pdx::Error&) {
+    // The folder cannot be read; the listing below says so.
   }
   QStringList tables;
   const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, TablePattern, fileSystem);

@@ -24,15 +24,17 @@ namespace orl::Paradox {
 // stay apart. An empty folder text leaves the list empty. A failure ends the
 // listing with the entries found so far left in the list. The walk lets
 // window events run, so another listing may begin meanwhile: once
-// `stillWanted` says no, this one leaves the list to it.
+// `stillWanted` says no, this one leaves the list to it. Leftovers of
+// interrupted replacements that are left alone are shown in one message.
 void ListParadoxTables(ui::ListView& list, const QString& folderText, fso::FileSystem& fileSystem,
                        ui::EventPump& pump, ui::MessageBoxes& boxes,
                        const std::function<bool()>& stillWanted = [] { return true; });
 
 // The tables of one folder, named and chosen as the list above shows them,
 // in the file system's order. Leftovers of an interrupted replacement are
-// put right first.
-QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem);
+// put right first; what is left alone (files this program did not leave
+// there, say) is added to `leftAlone`, one line per table, naming the files.
+QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSystem, QStringList* leftAlone = nullptr);
 
 // Whether the folder holds at least one "*.db" file (hidden ones count).
 // Opens no database; an empty or missing folder gives false.

@@ -5,6 +5,7 @@
 #include "platform/common/Error.h"
 #include "platform/pdx/Error.h"
 #include "platform/pdx/Table.h"
+#include "platform/pdx/TableLock.h"
 #include "platform/pdx/TableUpdate.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
@@ -252,11 +253,25 @@ void WriteBackTable(const QString& table, const DataAccess& access, const FieldC
 
   const ado::StagedExport* staged = scratchDatabase.stagedExport();
   if (!staged) throw Error::provider(QStringLiteral("The export wrote no table for '%1'.").arg(table));
-  if (staged->update)
-    CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
-  else
-    CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
-  scratchDatabase.commitExport();
+  try {
+    if (staged->update)
+      CheckUpdatedTable(table, *staged->update, change, recordsDone(0.5));
+    else
+      CheckNewTable(table, oldFile, staged->stagedTable, change, access.pump);
+  } catch (const Error&) {
+    // A difference that another program's change made is told as that change.
+    if (change && change->tableLock) {
+      try {
+        change->tableLock->requireUnchanged();
+      } catch (const pdx::Error& error) {
+        throw Error::provider(QString::fromStdString(error.what()));
+      }
+    }
+    throw;
+  }
+  std::function<void()> lastLook;
+  if (change && change->tableLock) lastLook = [lock = change->tableLock] { lock->requireUnchanged(); };
+  scratchDatabase.commitExport(lastLook);
   if (replaced) *replaced = true;
 
   // The table has its new values from here on, whatever else fails.

@@ -4,6 +4,7 @@
 #include "platform/ado/ScratchDatabase.h"
 #include "platform/ado/ScratchLock.h"
 #include "platform/common/Error.h"
+#include "platform/pdx/TableLock.h"
 #include "system/case/Case.h"
 #include "system/main/ErrorReport.h"
 #include "system/main/Main.h"
@@ -93,6 +94,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
   Paradox::FixedFolderText folder{QString()};
   std::optional<Paradox::DataAccess> access;
   std::optional<ado::IndexLoss> indexLoss;
+  std::unique_ptr<pdx::TableLock> tableLock;
   const bool staged = report.step(108, [&] {
     table = window.selectedTable();
     field = window.selectedField();
@@ -111,6 +113,8 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     folder = Paradox::FixedFolderText(window.selectedTableFolder());
     access.emplace(Paradox::DataAccess{folder, services.programFolder, services.pump, services.seams});
     scratchLock.emplace(ado::ScratchDatabase::databaseFile(Paradox::ScratchConnectionString(services.programFolder)));
+    // Other programs stay out of the table from before it is read until it is replaced.
+    tableLock = Paradox::LockTable(table, *access);
     // A key or indexed field: nothing is changed unless the user agrees to what the table loses.
     indexLoss = Paradox::AskAboutIndexes(table, field, *access, services.boxes);
     if (indexLoss) Paradox::StageTable(table, *access, &staging, *indexLoss);
@@ -121,7 +125,8 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     return false;
   }
 
-  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss, caseName, services.historyEntries};
+  Paradox::FieldChange change{field, kind->transform, {}, false, *indexLoss, caseName, services.historyEntries,
+                              tableLock.get()};
 
   report.step(110, [&] { connection->setMode(ado::adModeReadWrite); });
   if (!report.step(112, [&] { connection->open(Paradox::ScratchConnectionString(services.programFolder)); }))
@@ -193,6 +198,7 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     writeBack.reached(0.0);
     Paradox::WriteBackTable(table, *access, &change, &replaced, &writeBack);
   });
+  tableLock.reset();
   // A table replaced has its new values even when a later step failed.
   if (replaced) writeBack.reached(1.0);
   report.step(180, [&] { window.setMousePointer(DefaultPointer); });

@@ -6,9 +6,12 @@
 #include "system/paradox/SpaceFreeFolder.h"
 #include "system/paradox/TableListing.h"
 #include "tests/forms/WindowHarness.h"
+#include "tests/support/TableFiles.h"
 
 #include <QTest>
 #include <QTreeWidget>
+
+#include <unistd.h>
 
 using namespace orl;
 
@@ -94,7 +97,7 @@ class TablesAndFoldersTest : public QObject {
     // Killed after the old family went aside and before the new one came
     // in: the journal says the new table is whole, so it takes its place.
     QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-old.ORDERS.db")));
-    QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-new.ORDERS.db")));
+    test::WriteTable(data + QStringLiteral("/.orlintide-new.ORDERS.db"), {{"Name", pdx::FieldType::Alpha, 10}}, {});
     QFile journal(data + QStringLiteral("/.orlintide-replace.ORDERS.db"));
     QVERIFY(journal.open(QIODevice::WriteOnly));
     journal.write("orlintide family replacement 1\nold ORDERS.db\nnew ORDERS.db\nend\n");
@@ -110,6 +113,18 @@ class TablesAndFoldersTest : public QObject {
     QCOMPARE(texts, (QStringList{QStringLiteral("ORDERS"), QStringLiteral("PARTS")}));
     QCOMPARE(QDir(data).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              (QStringList{QStringLiteral("ORDERS.db"), QStringLiteral("PARTS.db")}));
+    QVERIFY(harness.boxes.notices().isEmpty());
+
+    // A journal somebody else put there is left alone, and the listing says so, naming it.
+    if (::geteuid() != 0) QSKIP("only the super-user can give a file to somebody else");
+    const QString planted = data + QStringLiteral("/.orlintide-replace.PARTS.db");
+    QVERIFY(test::WriteFile(planted, "orlintide family replacement 1\nold PARTS.db\nnew PARTS.db\nend\n"));
+    QCOMPARE(::chown(planted.toUtf8().constData(), 65534, 65534), 0);
+    Paradox::ListParadoxTables(list, data, harness.fileSystem, harness.pump, harness.boxes);
+    QCOMPARE(harness.boxes.notices().size(), 1);
+    QVERIFY2(harness.boxes.notices().front().contains(QStringLiteral("\"%1\" (owned by another user)").arg(planted)),
+             qPrintable(harness.boxes.notices().front()));
+    QVERIFY(QFile::exists(planted));
   }
 
   void folderTextIsUsedAsTyped() {

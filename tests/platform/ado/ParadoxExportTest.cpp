@@ -1,9 +1,11 @@
+#include "platform/ado/DroppedTables.h"
 #include "platform/ado/ParadoxExport.h"
 #include "platform/ado/ScratchDatabase.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/Table.h"
 #include "platform/pdx/Writer.h"
 #include "tests/support/DataAccessFixtures.h"
+#include "tests/support/TableFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -179,6 +181,41 @@ TEST(ParadoxExport, ColumnsWhoseFieldTypeIsFixedAreCountedNotReadBeforeWriting) 
     EXPECT_EQ(row[1], pdx::Value(std::to_string(r)));
   }
   EXPECT_FALSE(cursor.next(row));
+}
+
+TEST(ParadoxExport, ALastLookThatFailsBeforeOrAfterTheHistoryEntryIsMadeReplacesNothingAndKeepsNoEntry) {
+  for (const int failingLook : {1, 2}) {
+    SCOPED_TRACE(failingLook);
+    test::DataFolders folders;
+    pdx::PosixFileOps files;
+    const QString table = folders.path(QStringLiteral("T.db"));
+    test::WriteTable(table, {{"A", pdx::FieldType::Alpha, 10}}, {{std::string("abc")}});
+    const auto before = folders.snapshot();
+    DroppedTables::mark(folders.dataFolder(), QStringLiteral("T"));
+    StagedExport staged = ExportToParadox(
+        folders.dataFolder(), QStringLiteral("T.db"), {{QStringLiteral("A"), QStringLiteral("TEXT")}},
+        [](const std::vector<std::size_t>&) -> std::unique_ptr<Rows> {
+          return std::make_unique<RowsInMemory>(std::vector<Column>{{QStringLiteral("A"), 200}},
+                                                std::vector<std::vector<Value>>{{Value::text(QStringLiteral("ABC"))}});
+        },
+        files);
+    staged.history = HistoryPlan{pdx::ChangeFacts{}, 3};
+    int looks = 0;
+    const auto look = [&] {
+      if (++looks == failingLook) throw pdx::Error("another program changed the table");
+    };
+    try {
+      CommitExport(staged, look);
+      ADD_FAILURE() << "the export was put in place";
+    } catch (const Error& error) {
+      EXPECT_TRUE(error.description().contains(QStringLiteral("another program changed the table")));
+    }
+    DroppedTables::unmark(folders.dataFolder(), QStringLiteral("T"));
+    EXPECT_EQ(looks, failingLook);
+    EXPECT_TRUE(pdx::TableHistory(files, folders.dataFolder().toStdString(), "T.db").entries().empty());
+    staged = StagedExport();  // abandons the staged table
+    EXPECT_EQ(folders.snapshot(), before);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/ado/ParadoxFolderDriver.h"
 #include "platform/ado/RecordSet.h"
 #include "platform/common/Error.h"
+#include "platform/pdx/TableLock.h"
 #include "platform/pdx/Writer.h"
 #include "platform/pdx/ByteSource.h"
 #include "platform/pdx/Table.h"
@@ -170,6 +171,32 @@ TEST(ParadoxFolderDriver, ADroppedTableGoesOnlyWhenTheConnectionIsClosed) {
   closed.execute(QStringLiteral("DROP TABLE `customer`"));
   closed.close();
   EXPECT_TRUE(folders.snapshot().empty());
+}
+
+TEST(ParadoxFolderDriver, ADropRefusesLinkedTableFilesButNotThisProcesssOwnHoldOnTheTable) {
+  test::DataFolders folders;
+  writeTable(folders.path(QStringLiteral("T.db")), {{"A", pdx::FieldType::Alpha, 10}}, {{std::string("abc")}});
+  ASSERT_TRUE(QFile::link(folders.scratchFile(), folders.path(QStringLiteral("T.px"))));
+  const auto before = folders.snapshot();
+  {
+    Connection linked;
+    linked.open(paradoxString(folders.dataFolder()));
+    try {
+      linked.execute(QStringLiteral("DROP TABLE `T`"));
+      ADD_FAILURE() << "a table with a linked file was dropped";
+    } catch (const Error& error) {
+      EXPECT_TRUE(error.description().contains(QStringLiteral("its file T.px is a symbolic link")))
+          << error.description().toStdString();
+    }
+  }
+  EXPECT_EQ(folders.snapshot(), before);
+  ASSERT_TRUE(QFile::remove(folders.path(QStringLiteral("T.px"))));
+
+  // The lock file and the locks of the run's own hold are not another program's.
+  const pdx::TableLock held(folders.path(QStringLiteral("T.db")).toStdString());
+  Connection holding;
+  holding.open(paradoxString(folders.dataFolder()));
+  EXPECT_NO_THROW(holding.execute(QStringLiteral("DROP TABLE `T`")));
 }
 
 TEST(ParadoxFolderDriver, FolderIsReadWholeFromTheProgramsOwnConnectionString) {

@@ -219,5 +219,27 @@ TEST_F(PosixFileSystemTest, CopyFolderCopiesLinksAsLinksAndNeverLeavesTheSource)
             ErrorNumber::FileAlreadyExists);
 }
 
+TEST_F(PosixFileSystemTest, CopyFolderNeverWritesThroughALinkStandingAtTheDestination) {
+  file(QStringLiteral("outside/secret.db"), "outside");
+  file(QStringLiteral("My Tables/a.db"), "new a");
+  file(QStringLiteral("My Tables/sub/b.db"), "new b");
+  folder(QStringLiteral("TestDB"));
+  link(path(QStringLiteral("outside/secret.db")).toUtf8().constData(), QStringLiteral("TestDB/a.db"));
+  link(path(QStringLiteral("outside")).toUtf8().constData(), QStringLiteral("TestDB/sub"));
+
+  // Without overwrite, a link standing there is refused, and nothing is written through it.
+  EXPECT_EQ(errorNumberOf([&] {
+              fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("TestDB")), false);
+            }),
+            ErrorNumber::FileAlreadyExists);
+  fs_.copyFolder(path(QStringLiteral("My Tables")), path(QStringLiteral("TestDB")), true);
+  EXPECT_EQ(read(QStringLiteral("outside/secret.db")), "outside");
+  EXPECT_FALSE(QFile::exists(path(QStringLiteral("outside/b.db"))));
+  EXPECT_FALSE(QFileInfo(path(QStringLiteral("TestDB/a.db"))).isSymLink());
+  EXPECT_EQ(read(QStringLiteral("TestDB/a.db")), "new a");
+  EXPECT_FALSE(QFileInfo(path(QStringLiteral("TestDB/sub"))).isSymLink());
+  EXPECT_EQ(read(QStringLiteral("TestDB/sub/b.db")), "new b");
+}
+
 }  // namespace
 }  // namespace orl::fso

@@ -14,7 +14,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <random>
 
 namespace orl::pdx {
 namespace {
@@ -22,6 +24,13 @@ namespace {
 using test::FaultInjectingFileOps;
 using test::TempFolder;
 using Contents = std::map<std::string, std::vector<std::uint8_t>>;
+
+// The names alone, for messages.
+std::string namesIn(const Contents& contents) {
+  std::string names;
+  for (const auto& [name, bytes] : contents) names += name + " ";
+  return names;
+}
 
 // Every file in the folder with its bytes.
 Contents contentsOf(const std::string& folder) {
@@ -42,13 +51,31 @@ WriterSettings newTableSettings() {
 }
 
 // The write-back's sequence: stage the new table, then commit it.
-void replaceTable(FileOps& files, const std::string& folder) {
+void replaceTable(FileOps& files, const std::string& folder, const std::function<void()>& beforeCommit = {}) {
   FamilyReplacement replacement(files, folder, "CUSTOMER.DB");
   TableWriter writer(files, replacement.stagedPath("CUSTOMER.DB"), newTableSettings());
   writer.append({std::string("SMITH"), std::string(3000, 'n')});
   writer.append({std::string("JONES"), Null{}});
   writer.finish();
+  if (beforeCommit) beforeCommit();
   replacement.commit();
+}
+
+// How many file operations a replacement makes, and how many of them come
+// before its commit.
+struct OperationCount {
+  int beforeCommit = 0;
+  int total = 0;
+};
+
+OperationCount countOperations(FileOps& real, const std::function<void(const std::string&)>& makeOriginal) {
+  TempFolder dry;
+  makeOriginal(dry.path());
+  FaultInjectingFileOps counting(real);
+  OperationCount count;
+  replaceTable(counting, dry.path(), [&] { count.beforeCommit = counting.total(); });
+  count.total = counting.total();
+  return count;
 }
 
 class SafeReplaceTest : public ::testing::Test {
@@ -185,7 +212,7 @@ TEST_F(SafeReplaceTest, AFailureAtAnyFileOperationLeavesTheOriginalOrTheNewFamil
   int cases = 0;
   for (const FileOp kind : {FileOp::Create, FileOp::Write, FileOp::Flush, FileOp::Close, FileOp::Rename,
                             FileOp::Remove, FileOp::List, FileOp::Exists, FileOp::SyncFolder, FileOp::Read,
-                            FileOp::CopyAccess}) {
+                            FileOp::CopyAccess, FileOp::OpenFolder}) {
     for (int n = 1; n <= counting.count(kind); ++n) {
       SCOPED_TRACE(std::string(fileOpName(kind)) + " #" + std::to_string(n));
       TempFolder trial;
@@ -296,11 +323,17 @@ TEST_F(SafeReplaceTest, RecoveryRecognisesEachKindOfLeftover) {
   const std::string journal = "orlintide family replacement 1\nold CUSTOMER.DB\nold CUSTOMER.PX\nnew CUSTOMER.DB\nend\n";
   put(folder.file(".orlintide-replace.CUSTOMER.DB"), journal);
   std::filesystem::rename(folder.file("CUSTOMER.DB"), folder.file(".orlintide-old.CUSTOMER.DB"));
-  put(folder.file(".orlintide-new.CUSTOMER.DB"), "new table");
-  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledForward);
+  {
+    WriterSettings settings = newTableSettings();
+    settings.fields.pop_back();  // no memo file
+    TableWriter staged(real, folder.file(".orlintide-new.CUSTOMER.DB"), settings);
+    staged.append({std::string("NEW")});
+    staged.finish();
+  }
   Contents expected = original;
   expected.erase("CUSTOMER.PX");
-  expected["CUSTOMER.DB"] = {'n', 'e', 'w', ' ', 't', 'a', 'b', 'l', 'e'};
+  expected["CUSTOMER.DB"] = test::fileBytes(folder.file(".orlintide-new.CUSTOMER.DB"));
+  EXPECT_EQ(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Recovery::RolledForward);
   EXPECT_EQ(contentsOf(folder.path()), expected);
 
   // Killed while removing what was set aside.
@@ -331,6 +364,144 @@ TEST_F(SafeReplaceTest, ACopySetAsideIsNeverDroppedWhileTheOriginalIsMissingOrPr
   put(folder.file(".orlintide-old.CUSTOMER.DB"), "an older table");
   EXPECT_THROW(FamilyReplacement::recover(real, folder.path(), "CUSTOMER.DB"), Error);
   EXPECT_TRUE(std::filesystem::exists(folder.file(".orlintide-old.CUSTOMER.DB")));
+}
+
+TEST_F(SafeReplaceTest, APowerLossAtAnyMomentLeavesTheOriginalOrTheNewFamily) {
+  // The disk keeps flushed data and flushed folder entries; of the changes
+  // since the folder's last flush it keeps none, all, or some at random.
+  const OperationCount count = countOperations(real, makeOriginal);
+  std::mt19937 random(20261208);
+  std::bernoulli_distribution coin(0.5);
+  bool sawOriginal = false;
+  bool sawNew = false;
+  for (int stop = count.beforeCommit; stop <= count.total; ++stop) {
+    for (int pattern = 0; pattern < 3; ++pattern) {
+      SCOPED_TRACE("power lost after " + std::to_string(stop) + " operations, pattern " + std::to_string(pattern));
+      TempFolder trial;
+      makeOriginal(trial.path());
+      FaultInjectingFileOps dying(real);
+      dying.trackPowerLoss(trial.path());
+      if (stop < count.total) dying.stopAfter(stop);
+      bool succeeded = false;
+      try {
+        replaceTable(dying, trial.path());
+        succeeded = true;
+      } catch (const Error&) {
+        // The power went; what the disk kept is judged below.
+      }
+      dying.powerLoss([&](std::size_t) { return pattern == 0 ? false : pattern == 1 || coin(random); });
+      try {
+        FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+      } catch (const Error&) {
+        // Judged by what is left.
+      }
+      const Contents after = contentsOf(trial.path());
+      // A replacement reported done stays done.
+      if (succeeded) {
+        EXPECT_TRUE(after == replaced) << namesIn(after);
+      }
+      EXPECT_TRUE(after == original || after == replaced) << namesIn(after);
+      sawOriginal = sawOriginal || after == original;
+      sawNew = sawNew || after == replaced;
+    }
+  }
+  EXPECT_TRUE(sawOriginal);
+  EXPECT_TRUE(sawNew);
+}
+
+TEST_F(SafeReplaceTest, ARecoveryByAProgramWithoutFolderLocksFinishesTheSwapAndTheRunSaysSo) {
+  // On a file system without working locks, another program's listing runs
+  // a recovery at any moment of the swap. Whatever the run then reports must
+  // be true: done means the new table is in place; a message about the
+  // journal or a kept copy names files that exist.
+  const OperationCount count = countOperations(real, makeOriginal);
+  int finishedByTheOther = 0;
+  for (int moment = count.beforeCommit; moment <= count.total; ++moment) {
+    SCOPED_TRACE("the other program recovers before operation " + std::to_string(moment));
+    TempFolder trial;
+    makeOriginal(trial.path());
+    FaultInjectingFileOps run(real);
+    run.withoutLocks();
+    int seen = 0;
+    run.beforeEach([&](FileOp, const std::string&) {
+      if (++seen != moment) return;
+      FaultInjectingFileOps other(real);
+      other.withoutLocks();
+      try {
+        FamilyReplacement::recover(other, trial.path(), "CUSTOMER.DB");
+      } catch (const Error&) {
+        // The other program reports its own trouble.
+      }
+    });
+    std::string message;
+    try {
+      replaceTable(run, trial.path());
+    } catch (const Error& error) {
+      message = error.what();
+    }
+    if (message.empty()) {
+      EXPECT_TRUE(contentsOf(trial.path()) == replaced) << namesIn(contentsOf(trial.path()));
+      finishedByTheOther += seen >= moment;
+    } else if (message.find("journal") != std::string::npos || message.find("kept as") != std::string::npos) {
+      for (std::size_t open = message.find('"'); open != std::string::npos;) {
+        const std::size_t close = message.find('"', open + 1);
+        ASSERT_NE(close, std::string::npos) << message;
+        EXPECT_TRUE(std::filesystem::exists(message.substr(open + 1, close - open - 1))) << message;
+        open = message.find('"', close + 1);
+      }
+    }
+    FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+    const Contents after = contentsOf(trial.path());
+    EXPECT_TRUE(after == original || after == replaced) << message << "; left: " << namesIn(after);
+  }
+  EXPECT_GT(finishedByTheOther, 0);
+}
+
+TEST_F(SafeReplaceTest, ARecoveryThatFailsOrDiesAtAnyOperationLeavesWhatTheNextOneFinishes) {
+  // What a run killed in its swap leaves: journal written, the old table already aside.
+  const OperationCount count = countOperations(real, makeOriginal);
+  Contents interrupted;
+  for (int stop = count.beforeCommit; !interrupted.count(".orlintide-old.CUSTOMER.DB"); ++stop) {
+    ASSERT_LT(stop, count.total);
+    TempFolder probe;
+    makeOriginal(probe.path());
+    FaultInjectingFileOps dying(real);
+    dying.stopAfter(stop);
+    EXPECT_THROW(replaceTable(dying, probe.path()), Error);
+    interrupted = contentsOf(probe.path());
+  }
+  const auto leaveInterrupted = [&](const std::string& into) {
+    for (const auto& [name, bytes] : interrupted)
+      put(into + "/" + name, std::string(bytes.begin(), bytes.end()));
+  };
+  const auto nextRecoveryFinishes = [&](FaultInjectingFileOps& faulty) {
+    TempFolder trial;
+    leaveInterrupted(trial.path());
+    try {
+      FamilyReplacement::recover(faulty, trial.path(), "CUSTOMER.DB");
+    } catch (const Error&) {
+      // The next recovery finishes it.
+    }
+    FamilyReplacement::recover(real, trial.path(), "CUSTOMER.DB");
+    EXPECT_TRUE(contentsOf(trial.path()) == replaced) << namesIn(contentsOf(trial.path()));
+  };
+
+  FaultInjectingFileOps counting(real);
+  nextRecoveryFinishes(counting);
+  for (int operation = 0; operation < counting.total(); ++operation) {
+    SCOPED_TRACE("recovery killed after " + std::to_string(operation) + " operations");
+    FaultInjectingFileOps dying(real);
+    dying.stopAfter(operation);
+    nextRecoveryFinishes(dying);
+  }
+  for (const FileOp kind : {FileOp::Rename, FileOp::Remove, FileOp::SyncFolder, FileOp::Read, FileOp::Exists}) {
+    for (int n = 1; n <= counting.count(kind); ++n) {
+      SCOPED_TRACE(std::string("recovery fails to ") + fileOpName(kind) + " #" + std::to_string(n));
+      FaultInjectingFileOps failing(real);
+      failing.failNth(kind, n);
+      nextRecoveryFinishes(failing);
+    }
+  }
 }
 
 }  // namespace

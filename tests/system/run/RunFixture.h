@@ -33,7 +33,10 @@ class FakeRunWindow final : public Run::RunWindow {
   bool fieldShownSelected() const override { return fieldChosen; }
   QString caseChoice() const override { return choice; }
   ui::ListItems& preview() override { return previewList; }
-  void setProgressValue(double percent) override { progress.push_back(percent); }
+  void setProgressValue(double percent) override {
+    progress.push_back(percent);
+    if (onProgress) onProgress(percent);
+  }
   void setProgressText(const QString& text) override { progressText = text; }
   void setMousePointer(int style) override { pointers.push_back(style); }
 
@@ -44,6 +47,7 @@ class FakeRunWindow final : public Run::RunWindow {
   std::vector<double> progress;
   QString progressText;
   std::vector<int> pointers;
+  std::function<void(double)> onProgress;  // what another program does at that moment of the run
 };
 
 // Hears the statements with the fake clock's time at each.
