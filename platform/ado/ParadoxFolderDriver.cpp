@@ -47,22 +47,39 @@ class TableRows final : public Rows {
 
   bool next(std::vector<Value>& row) override {
     try {
-      if (!cursor_.next(record_)) return false;
+      if (!cursor_.nextStored()) return false;
+      row.clear();
+      for (std::size_t p = 0; p < picked_.size(); ++p) row.push_back(valueOf(p));
     } catch (const pdx::Error& error) {
       throw driverError(QString::fromStdString(error.what()));
     }
-    row.clear();
-    for (std::size_t index : picked_) row.push_back(FromParadox(record_[index], table_.fields()[index].type, codePage_));
     return true;
   }
 
  private:
+  // Only the picked fields are decoded, and a memo value many rows share is
+  // read and converted once: the last one of each picked field is kept with
+  // the place in the memo file it came from.
+  Value valueOf(std::size_t pickedAt) {
+    const std::size_t index = picked_[pickedAt];
+    const pdx::FieldType type = table_.fields()[index].type;
+    const std::uint64_t address = cursor_.memoAddress(index);
+    if (address == 0) return FromParadox(cursor_.value(index), type, codePage_);
+    if (lastMemos_.empty()) lastMemos_.resize(picked_.size());
+    auto& [lastAddress, lastValue] = lastMemos_[pickedAt];
+    if (address != lastAddress) {
+      lastValue = Value();  // the old one goes before the new one is read
+      lastMemos_[pickedAt] = {address, FromParadox(cursor_.value(index), type, codePage_)};
+    }
+    return lastValue;
+  }
+
   pdx::Table table_;
   pdx::CodePage codePage_;
   std::vector<std::size_t> picked_;
   pdx::Cursor cursor_;
   std::vector<Column> columns_;
-  std::vector<pdx::Value> record_;
+  std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 };
 
 }  // namespace
@@ -196,12 +213,20 @@ std::unique_ptr<Rows> ParadoxFolderDriver::execute(const QString& statement) {
                                    "read: %1").arg(statement));
 }
 
-std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
+QString ParadoxFolderDriver::tableFileToRead(const QString& table) {
   try {
     // Whoever opens a table first puts right what an interrupted replacement left.
     if (!DroppedTables::isMarked(folder_, table))
       pdx::FamilyReplacement::recover(files(), folder_.toStdString(), (table + QStringLiteral(".db")).toStdString());
-    const QString file = tableFile(table);
+  } catch (const pdx::Error& error) {
+    throw driverError(QString::fromStdString(error.what()));
+  }
+  return tableFile(table);
+}
+
+std::unique_ptr<Rows> ParadoxFolderDriver::select(const QString& table, const QString* field) {
+  const QString file = tableFileToRead(table);
+  try {
     const pdx::TableHeader header = pdx::Table::inspect(file.toStdString());
     if (header.encrypted)
       throw driverError(QStringLiteral("The table '%1' is protected by a password; it is not read. Remove the "

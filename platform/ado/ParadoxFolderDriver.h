@@ -48,6 +48,9 @@ class ParadoxFolderDriver final : public Provider {
   // The path of table T's ".db" file, in whatever letter case it has; raises
   // orl::Error when there is none or more than one.
   QString tableFile(const QString& table) const;
+  // The same once what an interrupted replacement of the table left is put
+  // right, as before the table is read.
+  QString tableFileToRead(const QString& table);
 
  private:
   std::unique_ptr<Rows> select(const QString& table, const QString* field);

@@ -1,6 +1,7 @@
 #include "platform/ado/ScratchDatabase.h"
 
 #include "platform/ado/ParadoxExport.h"
+#include "platform/ado/ScratchLock.h"
 #include "platform/common/Error.h"
 
 #include <QFile>
@@ -232,6 +233,15 @@ struct InsertLiteral {
 
 namespace {
 
+// The bytes a text takes in UTF-8, exactly for the characters of the basic
+// plane (a surrogate pair is counted six): a memo of hundreds of megabytes
+// needs no buffer three times its size.
+qsizetype utf8SizeAtMost(QStringView text) {
+  qsizetype size = 0;
+  for (const QChar c : text) size += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : 3;
+  return size;
+}
+
 // Reads the value list into `literals`; false when it is not one. The
 // literals show parts of `list`, which must outlive them.
 bool parseValueList(QStringView list, std::vector<InsertLiteral>& literals) {
@@ -381,11 +391,26 @@ QString ScratchDatabase::databaseFile(const QString& connectionString) {
   return file;
 }
 
+Error MissingScratchDatabase(const QString& file) {
+  return Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file, Reinstall));
+}
+
+Error UnwritableScratchDatabase(const QString& file) {
+  return Error::provider(QStringLiteral("The scratch database '%1' cannot be written: this user may not change that "
+                                        "file or create files in '%2'. Install the program in a folder you can write.")
+                             .arg(file, QFileInfo(file).absolutePath()));
+}
+
 ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& seams)
     : file_(databaseFile(connectionString)), seams_(seams) {
   const QFileInfo info(file_);
   if (file_.isEmpty() || !info.isFile())
-    throw Error::provider(QStringLiteral("The scratch database '%1' is missing. %2").arg(file_, Reinstall));
+    throw MissingScratchDatabase(file_);
+  // Before SQLite opens it, as the journals it creates take the database's
+  // mode; a file this user may not write is refused below instead.
+  if (::access(QFile::encodeName(file_).constData(), W_OK) == 0 &&
+      ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK) == 0)
+    MakeScratchFilesPrivate(file_);
   if (sqlite3_open_v2(file_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
@@ -408,10 +433,7 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
   const QString folder = info.absolutePath();
   if (sqlite3_db_readonly(db_, "main") == 1 || ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
     sqlite3_close(db_);
-    throw Error::provider(QStringLiteral("The scratch database '%1' cannot be written: this user may not change "
-                                         "that file or create files in '%2'. Install the program in a folder "
-                                         "you can write.")
-                              .arg(file_, folder));
+    throw UnwritableScratchDatabase(file_);
   }
   try {
     // The scratch file is working space: durability gives way to speed here.
@@ -727,7 +749,7 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
   // SQLite neither converts nor copies them; it is sized before the first is
   // written, as the bound texts point into it.
   qsizetype room = 0;
-  for (const InsertLiteral& literal : literals) room += literal.text.size() * 3;
+  for (const InsertLiteral& literal : literals) room += utf8SizeAtMost(literal.text);
   if (insertText_.size() < static_cast<std::size_t>(room)) insertText_.resize(static_cast<std::size_t>(room));
   char* text = insertText_.data();
   for (std::size_t c = 0; c < literals.size(); ++c) {

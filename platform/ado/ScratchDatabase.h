@@ -3,6 +3,7 @@
 #include "platform/ado/Connection.h"
 #include "platform/ado/ParadoxExport.h"
 #include "platform/ado/Provider.h"
+#include "platform/common/Error.h"
 
 #include <QString>
 #include <QStringView>
@@ -16,6 +17,11 @@ struct sqlite3_stmt;
 namespace orl::ado {
 
 class QueryRows;
+
+// The failures that a missing scratch database, and one this user may not
+// write (or whose folder this user may not create journals in), are reported with.
+Error MissingScratchDatabase(const QString& file);
+Error UnwritableScratchDatabase(const QString& file);
 struct InsertLiteral;
 
 // The scratch database: an SQLite file that the program opens read-write

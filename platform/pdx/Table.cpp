@@ -283,18 +283,39 @@ bool Cursor::loadNextBlock() {
   return true;
 }
 
-bool Cursor::next(std::vector<Value>& row) {
+bool Cursor::nextStored() {
   while (recordInBlock_ >= recordsInBlock_) {
     if (!loadNextBlock()) return false;
   }
   if (recordsRead_ >= table_.header().recordCount) fail("the data blocks hold more records than the header counts");
-  const std::uint8_t* record = block_.data() + DataBlockHeaderSize +
-                               static_cast<std::size_t>(recordInBlock_) * static_cast<std::size_t>(table_.header().recordSize);
-  const auto& fields = table_.fields();
-  row.resize(fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) row[i] = decodeField(i, record + fieldOffsets_[i]);
   ++recordInBlock_;
   ++recordsRead_;
+  return true;
+}
+
+Value Cursor::value(std::size_t index) {
+  assert(index < fieldOffsets_.size());
+  return decodeField(index, recordBytes().data() + fieldOffsets_[index]);
+}
+
+bool Cursor::next(std::vector<Value>& row) {
+  if (!nextStored()) return false;
+  const std::uint8_t* record = recordBytes().data();
+  const auto& fields = table_.fields();
+  row.resize(fields.size());
+  if (lastMemos_.empty()) lastMemos_.resize(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::uint64_t address = memoAddress(i);
+    if (address == 0) {
+      row[i] = decodeField(i, record + fieldOffsets_[i]);
+    } else if (address == lastMemos_[i].first) {
+      row[i] = lastMemos_[i].second;
+    } else {
+      lastMemos_[i] = {0, Null{}};
+      row[i] = decodeField(i, record + fieldOffsets_[i]);
+      lastMemos_[i] = {address, row[i]};
+    }
+  }
   return true;
 }
 
@@ -308,6 +329,33 @@ std::span<const std::uint8_t> Cursor::fieldBytes(std::size_t index) const {
   const std::size_t end = index + 1 < fieldOffsets_.size() ? fieldOffsets_[index + 1]
                                                            : static_cast<std::size_t>(table_.header().recordSize);
   return recordBytes().subspan(fieldOffsets_[index], end - fieldOffsets_[index]);
+}
+
+DeclaredSize Table::declaredSize() const {
+  DeclaredSize size;
+  size.rows = header().recordCount;
+  size.recordBytes = size.rows * static_cast<std::uint64_t>(header().recordSize);
+  if (!blobs_) return size;
+  Cursor records = cursor();
+  while (records.nextStored()) {
+    for (std::size_t f = 0; f < fields().size(); ++f) {
+      const std::uint64_t address = records.memoAddress(f);
+      if (address == 0) continue;
+      const std::uint64_t length = address & 0xFFFFFFFFu;
+      size.memoBytes += length;
+      size.largestMemo = std::max(size.largestMemo, length);
+    }
+  }
+  return size;
+}
+
+std::uint64_t Cursor::memoAddress(std::size_t index) const {
+  const Field& field = table_.fields()[index];
+  if (!isBlobType(field.type)) return 0;
+  const std::uint8_t* pointerAt = fieldBytes(index).data() + field.size - BlobPointerSize;
+  const std::uint32_t pointer = little32(pointerAt);
+  const std::uint32_t length = little32(pointerAt + 4);
+  return pointer == 0 || length == 0 ? 0 : (std::uint64_t{pointer} << 32) | length;
 }
 
 std::uint64_t Cursor::recordOffset() const {

@@ -20,11 +20,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orl::pdx {
 
 inline constexpr int FileTypeKeyed = 0;
+
 inline constexpr int FileTypeUnkeyed = 2;
 
 // What a table's header says about it.
@@ -54,6 +56,15 @@ struct TableHeader {
 
 class Cursor;
 
+// What a table declares of its size: its records, and the memo values they
+// point to, as long as the records say they are (none of them is read).
+struct DeclaredSize {
+  std::uint64_t rows = 0;
+  std::uint64_t recordBytes = 0;  // rows times the record size
+  std::uint64_t memoBytes = 0;    // the lengths of the values kept in the memo file, once for each record pointing to one
+  std::uint64_t largestMemo = 0;
+};
+
 class Table {
  public:
   // The header and fields of a table file, password protected or not.
@@ -74,6 +85,9 @@ class Table {
   // independent of each other; each holds one data block at a time.
   Cursor cursor() const;
 
+  // Reads every record's memo pointers, not the memo file. Throws orl::pdx::Error.
+  DeclaredSize declaredSize() const;
+
  private:
   Table(std::shared_ptr<const ByteSource> table, std::shared_ptr<const ByteSource> blobs,
         std::shared_ptr<const TableHeader> header);
@@ -90,6 +104,11 @@ class Cursor {
   // Fills `row` with the next record's values (one per field) and returns
   // true, or returns false after the last record.
   bool next(std::vector<Value>& row);
+  // Moves to the next record without decoding it or reading its memo
+  // values, for a caller that wants only its stored bytes; false after the last.
+  bool nextStored();
+  // The value of field `index` of the record `next` or `nextStored` gave last.
+  Value value(std::size_t index);
 
   // The stored bytes of the record `next` gave last, and where in the table
   // file they lie (for tools that compare tables byte for byte).
@@ -97,6 +116,10 @@ class Cursor {
   std::uint64_t recordOffset() const;
   // The stored bytes of one field of that record.
   std::span<const std::uint8_t> fieldBytes(std::size_t index) const;
+  // Where in the memo file the value of blob field `index` of that record
+  // lies (its pointer and length): records that share one give the same
+  // number. 0 for a value kept in the record, a blank one or another field type.
+  std::uint64_t memoAddress(std::size_t index) const;
 
  private:
   explicit Cursor(const Table& table);
@@ -105,6 +128,10 @@ class Cursor {
   Value readBlob(std::size_t index, const std::uint8_t* bytes);
   std::string decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length);
   [[noreturn]] void fail(const std::string& what) const;
+
+  // The memo value each field of `next` read last, by its memoAddress:
+  // records that share one memo have it read and decoded once.
+  std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 
   Table table_;
   std::vector<std::uint8_t> block_;

@@ -259,7 +259,7 @@ void TableWriter::encodeField(std::size_t index, const Value& value, std::uint8_
     std::copy(data.begin(), data.end(), stored.begin() + GraphicHeaderSize);
     data = std::move(stored);
   }
-  if (data.size() > MaxBlobUnits * BlobUnit - SingleBlobHeaderSize)
+  if (data.size() > largestMemoForWriting())
     failValue(index, value, "a memo file holds values up to 256 MB");
   blobs.push_back(Blob{index, std::move(data), tail});
 }
@@ -324,6 +324,10 @@ std::uint64_t mostRowsFor(const std::vector<Field>& fields) {
   if (recordSize == 0 || recordSize > BlockSize - BlockHeaderSize) return 0;
   return std::uint64_t{MaxBlocks - 1} * ((BlockSize - BlockHeaderSize) / recordSize);
 }
+
+std::uint64_t largestMemoForWriting() { return MaxBlobUnits * BlobUnit - SingleBlobHeaderSize; }
+
+std::uint64_t largestMemoFileForWriting() { return MaxBlobFileSize; }
 
 void TableWriter::append(const std::vector<Value>& row) {
   checkUsable();

@@ -45,6 +45,11 @@ void checkFieldForWriting(const Field& field);
 // sets how many fit a data block, and there are at most 65,534 of those.
 std::uint64_t mostRowsFor(const std::vector<Field>& fields);
 
+// The longest memo or blob value a level-5 memo file holds: one block of at most 65,535 units.
+std::uint64_t largestMemoForWriting();
+// How far a level-5 memo file can grow: its pointers are 32-bit.
+std::uint64_t largestMemoFileForWriting();
+
 class TableWriter {
  public:
   // Creates the table file, and its memo file (the same name with the

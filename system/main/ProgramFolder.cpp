@@ -47,11 +47,15 @@ void makeOwnerWritable(const fs::path& path) {
 // Copies a file under a passing name of this process's own and renames it
 // into place, so that neither a start killed meanwhile nor one running at the
 // same moment ever leaves half a file under the real name.
-void copyFileInPlace(const fs::path& from, const fs::path& to) {
+// `ownerOnly` gives the copy to its owner alone, for a file that will hold table data.
+void copyFileInPlace(const fs::path& from, const fs::path& to, bool ownerOnly = false) {
   const fs::path part =
       to.parent_path() / ("." + to.filename().string() + ".orlintide-part-" + std::to_string(::getpid()));
   fs::copy_file(from, part, fs::copy_options::overwrite_existing);
-  makeOwnerWritable(part);
+  if (ownerOnly)
+    fs::permissions(part, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+  else
+    makeOwnerWritable(part);
   fs::rename(part, to);
 }
 
@@ -78,7 +82,8 @@ void bringUpToDate(const fs::path& installed, const fs::path& copy) {
   if (fs::exists(installedScratch) &&
       ScratchDatabaseFormat(textOf(installedScratch)) != ScratchDatabaseFormat(textOf(copyScratch))) {
     for (const char* journal : {"-journal", "-wal", "-shm"}) fs::remove(copy / (ScratchDatabase.string() + journal));
-    copyFileInPlace(installedScratch, copyScratch);
+    // A run copies the user's tables into it.
+    copyFileInPlace(installedScratch, copyScratch, true);
   }
   for (const fs::path& name : OtherProgramFiles)
     if (fs::exists(installed / name)) addMissing(installed / name, copy / name);

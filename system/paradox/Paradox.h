@@ -67,9 +67,12 @@ QString ScratchColumnPiece(const QString& lowerTypeName);
 
 // Copies the Paradox table into the scratch table of the same name, all
 // columns and rows, telling the progress (when given) the share of rows
-// copied. On failure the partial scratch table is dropped again and the
-// error goes on to the caller.
-void StageTable(const QString& table, const DataAccess& access, Progress* progress = nullptr);
+// copied. A table whose declared size the write-back could not write (with
+// what `loss` gives up) or the scratch database's disk could not hold is
+// refused before anything is staged. On failure the partial scratch table is
+// dropped again and the error goes on to the caller.
+void StageTable(const QString& table, const DataAccess& access, Progress* progress = nullptr,
+                ado::IndexLoss loss = ado::IndexLoss::None);
 
 // What a run did to one field, so that the write-back can check every row
 // of the new table against the old one before the new one takes its place.

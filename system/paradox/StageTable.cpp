@@ -1,7 +1,15 @@
+#include "platform/ado/ParadoxFolderDriver.h"
 #include "platform/ado/RecordSet.h"
 #include "platform/common/Error.h"
+#include "platform/pdx/Error.h"
+#include "platform/pdx/Table.h"
+#include "platform/pdx/Writer.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
+
+#include <QFile>
+
+#include <sys/statvfs.h>
 
 #include <algorithm>
 
@@ -42,9 +50,65 @@ void appendValue(QString& statement, const ado::Value& value) {
   }
 }
 
+QString megabytes(std::uint64_t bytes) { return QString::number((bytes + (1u << 20) - 1) >> 20); }
+
+// The smallest level-5 fields a table's values could become: the most rows
+// a new table written in place of this one could ever hold.
+std::uint64_t mostRowsOfANewTable(const std::vector<pdx::Field>& fields) {
+  std::vector<pdx::Field> smallest;
+  for (const pdx::Field& field : fields) smallest.push_back({field.name, pdx::FieldType::Alpha, 1});
+  return pdx::mostRowsFor(smallest);
+}
+
+// Refuses, before anything is staged, a table whose declared size the
+// write-back could not write, or whose working copy would not fit on the
+// disk of the scratch database: otherwise the run would find out only when
+// it had copied that much.
+void RequireRoomToStage(const QString& table, const QString& tableFile, const QString& programFolder,
+                        ado::IndexLoss loss) {
+  const auto refuse = [&](const QString& why) {
+    return Error::provider(QStringLiteral("The table '%1' cannot be changed: %2. Nothing was changed.").arg(table, why));
+  };
+  pdx::DeclaredSize size;
+  std::vector<pdx::Field> fields;
+  try {
+    if (pdx::Table::inspect(tableFile.toStdString()).encrypted) return;
+    const pdx::Table opened = pdx::Table::open(tableFile.toStdString());
+    size = opened.declaredSize();
+    fields = opened.fields();
+  } catch (const pdx::Error&) {
+    // Reading the table reports it, with what the driver makes of it first.
+    return;
+  }
+  if (size.largestMemo > pdx::largestMemoForWriting())
+    throw refuse(QStringLiteral("one of its memo values is %1 bytes long, and a memo file holds values of at most %2 "
+                                "bytes")
+                     .arg(size.largestMemo)
+                     .arg(pdx::largestMemoForWriting()));
+  // Giving up the key writes the table anew at level 5, every memo value on its own.
+  if (loss == ado::IndexLoss::KeyAndIndexes) {
+    if (size.rows > mostRowsOfANewTable(fields))
+      throw refuse(QStringLiteral("it has %1 rows, and the level-5 table written in its place holds at most %2")
+                       .arg(size.rows)
+                       .arg(mostRowsOfANewTable(fields)));
+    if (size.memoBytes > pdx::largestMemoFileForWriting())
+      throw refuse(QStringLiteral("its memo values, one for each record, take %1 MB, more than the %2 MB a level-5 "
+                                  "memo file can hold")
+                       .arg(megabytes(size.memoBytes), megabytes(pdx::largestMemoFileForWriting())));
+  }
+  struct statvfs disk {};
+  if (::statvfs(QFile::encodeName(programFolder).constData(), &disk) != 0) return;
+  const std::uint64_t free = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+  const std::uint64_t needed = size.recordBytes + size.memoBytes;
+  if (needed > free)
+    throw refuse(QStringLiteral("its working copy needs about %1 MB in the scratch database, and the disk of '%2' "
+                                "has %3 MB free")
+                     .arg(megabytes(needed), programFolder, megabytes(free)));
+}
+
 }  // namespace
 
-void StageTable(const QString& table, const DataAccess& access, Progress* progress) {
+void StageTable(const QString& table, const DataAccess& access, Progress* progress, ado::IndexLoss loss) {
   RequireQuotableName(table, QStringLiteral("table"));
   ado::Connection scratch(access.seams);
   ado::Connection paradox(access.seams);
@@ -60,6 +124,9 @@ void StageTable(const QString& table, const DataAccess& access, Progress* progre
 
   bool defined = false;
   try {
+    // Before the first row is read: that alone may be a memo of hundreds of megabytes.
+    RequireRoomToStage(table, dynamic_cast<ado::ParadoxFolderDriver&>(paradox.provider()).tableFileToRead(table),
+                       access.programFolder, loss);
     records.open(QStringLiteral("SELECT * FROM `") + table + QLatin1Char('`'), paradox);
     const int fieldCount = records.fields().count();
 

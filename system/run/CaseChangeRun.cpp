@@ -1,6 +1,8 @@
 #include "system/run/CaseChangeRun.h"
 
 #include "platform/ado/RecordSet.h"
+#include "platform/ado/ScratchDatabase.h"
+#include "platform/ado/ScratchLock.h"
 #include "platform/common/Error.h"
 #include "platform/pdx/TableLock.h"
 #include "system/case/Case.h"
@@ -51,6 +53,8 @@ class BarProgress final : public Progress {
 bool PushButton1_Click(RunWindow& window, RunServices& services) {
   ErrorReport report(QStringLiteral("Brennick"), QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"),
                      services.boxes);
+  // Declared first so that it is given up last, after every scratch connection of the run.
+  std::optional<ado::ScratchLock> scratchLock;
   std::optional<ado::Connection> connection;
   std::optional<ado::RecordSet> cursor;
 
@@ -108,11 +112,12 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     Paradox::RequireQuotableName(field, QStringLiteral("field"));
     folder = Paradox::FixedFolderText(window.selectedTableFolder());
     access.emplace(Paradox::DataAccess{folder, services.programFolder, services.pump, services.seams});
+    scratchLock.emplace(ado::ScratchDatabase::databaseFile(Paradox::ScratchConnectionString(services.programFolder)));
     // Other programs stay out of the table from before it is read until it is replaced.
     tableLock = Paradox::LockTable(table, *access);
     // A key or indexed field: nothing is changed unless the user agrees to what the table loses.
     indexLoss = Paradox::AskAboutIndexes(table, field, *access, services.boxes);
-    if (indexLoss) Paradox::StageTable(table, *access, &staging);
+    if (indexLoss) Paradox::StageTable(table, *access, &staging, *indexLoss);
   });
   if (!staged || !indexLoss) {
     // Nothing is written back from a scratch table that may lack rows.

@@ -70,6 +70,22 @@ class DataFolders {
     return files;
   }
 
+  // The tables the scratch database holds.
+  QStringList scratchTables() const {
+    sqlite3* db = nullptr;
+    const QByteArray file = scratchFile().toUtf8();
+    EXPECT_EQ(sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &query, nullptr),
+              SQLITE_OK);
+    QStringList tables;
+    while (sqlite3_step(query) == SQLITE_ROW)
+      tables << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)));
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return tables;
+  }
+
   // Runs statements on the scratch database directly.
   void scratchSql(const char* sql) const {
     sqlite3* db = nullptr;

@@ -3,7 +3,10 @@
 #include "platform/common/Error.h"
 #include "platform/pdx/TableLock.h"
 #include "platform/pdx/Writer.h"
+#include "platform/pdx/ByteSource.h"
+#include "platform/pdx/Table.h"
 #include "tests/support/DataAccessFixtures.h"
+#include "tests/support/SharedMemoTable.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +26,58 @@ void writeTable(const QString& path, const std::vector<pdx::Field>& fields,
   pdx::TableWriter writer(files, path.toStdString(), settings);
   for (const auto& row : rows) writer.append(row);
   writer.finish();
+}
+
+// A memo file that counts the bytes read from it.
+class CountingSource final : public pdx::ByteSource {
+ public:
+  explicit CountingSource(const std::string& path) : file_(pdx::openFileSource(path)) {}
+  const std::string& name() const override { return file_->name(); }
+  std::uint64_t size() const override { return file_->size(); }
+  void read(std::uint64_t offset, std::span<std::uint8_t> into) const override {
+    bytesRead += into.size();
+    file_->read(offset, into);
+  }
+  mutable std::uint64_t bytesRead = 0;
+
+ private:
+  std::unique_ptr<pdx::ByteSource> file_;
+};
+
+TEST(ParadoxFolderDriver, AMemoValueManyRecordsShareIsReadAndConvertedOnce) {
+  test::DataFolders folders;
+  test::WriteSharedMemoTable(folders.path(QStringLiteral("T.db")), 200);
+  const std::string table = folders.path(QStringLiteral("T.db")).toStdString();
+
+  // The reader: 3,000 bytes read once, not 200 times.
+  auto memo = std::make_shared<CountingSource>(folders.path(QStringLiteral("T.mb")).toStdString());
+  const pdx::Table opened = pdx::Table::open(pdx::openFileSource(table), memo);
+  const std::uint64_t opening = memo->bytesRead;
+  pdx::Cursor cursor = opened.cursor();
+  std::vector<pdx::Value> row;
+  int rows = 0;
+  for (; cursor.next(row); ++rows) ASSERT_EQ(row[1], pdx::Value(std::string(3000, 'n'))) << "row " << rows;
+  EXPECT_EQ(rows, 200);
+  EXPECT_LT(memo->bytesRead - opening, 2 * 4096u);
+
+  // What the records declare is counted without reading the memo file at all.
+  const std::uint64_t before = memo->bytesRead;
+  const pdx::DeclaredSize size = opened.declaredSize();
+  EXPECT_EQ(memo->bytesRead, before);
+  EXPECT_EQ(size.rows, 200u);
+  EXPECT_EQ(size.memoBytes, 200u * 3000u);
+  EXPECT_EQ(size.largestMemo, 3000u);
+
+  // The driver hands every record the one converted text.
+  Connection connection;
+  connection.open(paradoxString(folders.dataFolder()));
+  const auto records = connection.query(QStringLiteral("SELECT `Note` FROM `T`"));
+  std::vector<Value> first, next;
+  ASSERT_TRUE(records->next(first));
+  while (records->next(next)) {
+    ASSERT_EQ(next[0], first[0]);
+    EXPECT_TRUE(next[0].asText().isSharedWith(first[0].asText()));
+  }
 }
 
 TEST(ParadoxFolderDriver, ReadsATableByItsNameInAnyLetterCase) {

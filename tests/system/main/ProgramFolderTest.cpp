@@ -24,6 +24,11 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+unsigned ModeOf(const QString& path) {
+  struct stat status {};
+  return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
 QByteArray ReadFile(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -117,6 +122,7 @@ TEST_F(ProgramFolderTest, TheSharedInstallGetsAPrivateWorkingCopyOfWhatARunUsesA
   QFile sample(copy + QStringLiteral("/Samples/Archive/VENDORS.db"));
   EXPECT_TRUE(sample.open(QIODevice::ReadWrite));
   EXPECT_TRUE(QFileInfo(copy + QStringLiteral("/dbTemp.mdb")).isWritable());
+  EXPECT_EQ(ModeOf(copy + QStringLiteral("/dbTemp.mdb")), 0600u);
 }
 
 TEST_F(ProgramFolderTest, ALaterStartKeepsTheCopyAsTheUserLeftIt) {
@@ -147,6 +153,7 @@ TEST_F(ProgramFolderTest, ANewScratchFormatReplacesTheCopysScratchDatabaseAndKee
   EXPECT_EQ(ScratchDatabaseFormat(copy + QStringLiteral("/dbTemp.mdb")), 2);
   EXPECT_EQ(ReadFile(copy + QStringLiteral("/dbTemp.mdb")), ReadFile(installed + QStringLiteral("/dbTemp.mdb")));
   EXPECT_FALSE(QFileInfo::exists(copy + QStringLiteral("/dbTemp.mdb-journal")));
+  EXPECT_EQ(ModeOf(copy + QStringLiteral("/dbTemp.mdb")), 0600u);
   EXPECT_EQ(ReadFile(copy + QStringLiteral("/Samples/CUSTOMER.db")), "CUSTOMERS");
   EXPECT_EQ(ReadFile(copy + QStringLiteral("/HAND-M.CUR")), "my pointer");
   EXPECT_EQ(ReadFile(copy + QStringLiteral("/Samples/ORDERS.db")), "orders");

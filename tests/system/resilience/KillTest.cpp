@@ -1,3 +1,4 @@
+#include "platform/ado/ScratchLock.h"
 #include "platform/pdx/History.h"
 #include "platform/pdx/SafeReplace.h"
 #include "tests/support/DataAccessFixtures.h"
@@ -147,8 +148,25 @@ TEST_F(KillTest, AKilledRunLeavesTheOriginalOrTheCheckedNewTableAndTheNextRunSuc
   EXPECT_EQ(next.exitCode(), 0) << next.readAll().toStdString();
   for (auto& row : expected) row[1] = row[1].toUpper();
   EXPECT_EQ(comparableRows(table), expected);
-  // No working file of an interrupted run is left beside the table.
+  // No working file of an interrupted run is left beside the table, nor any
+  // of its rows in the scratch database, which only its owner may read.
   EXPECT_EQ(folders.snapshot(), tableFiles());
+  EXPECT_EQ(folders.scratchTables(), QStringList{});
+  EXPECT_EQ(QFile::permissions(folders.scratchFile()) & ~(QFile::ReadUser | QFile::WriteUser),
+            QFile::ReadOwner | QFile::WriteOwner);
+}
+
+TEST_F(KillTest, AProgramStartedDuringAnothersRunIsRefusedWithOneMessageAndChangesNothing) {
+  // The other program's run, in the middle of its work on the same program folder.
+  ado::ScratchLock otherRun(folders.scratchFile());
+  const auto before = folders.snapshot();
+  QProcess second;
+  start(second, "upper");
+  ASSERT_TRUE(second.waitForFinished(60000));
+  const QString output = QString::fromUtf8(second.readAll());
+  EXPECT_EQ(second.exitCode(), 1) << output.toStdString();
+  EXPECT_EQ(output.count(QStringLiteral("Another case change is using the scratch database")), 1) << output.toStdString();
+  EXPECT_EQ(folders.snapshot(), before);
 }
 
 // Restores toggle the table between before and after a run (each restore

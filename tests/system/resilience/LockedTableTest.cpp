@@ -112,6 +112,8 @@ TEST_F(LockedTableTest, ATableFileThatThisUserMayNotWriteIsLeftAsItIs) {
   for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.dataFolder(),
                                 folders.programFolder(), folders.scratchFile()})
     ASSERT_TRUE(QFile(folder).setPermissions(all));
+  // The scratch database is that user's own: one anyone may read is refused first.
+  ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), 65534, 65534), 0);
   for (const char* member : {"T.db", "T.mb"})
     ASSERT_TRUE(QFile(folders.path(QLatin1String(member)))
                     .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
@@ -412,6 +414,8 @@ TEST_F(SharedFolderRunTest, AnOrdinaryUsersRunKeepsAnotherUserOutAndKeepsTheirEd
   for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
                                 folders.scratchFile()})
     ASSERT_TRUE(QFile(folder).setPermissions(all));
+  // The victim's own scratch database: one anyone may read is refused first.
+  ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), victim->uid(), victim->gid()), 0);
   for (const char* member : {"T.db", "T.mb"})
     ASSERT_EQ(::chown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
 
@@ -466,6 +470,7 @@ TEST_F(SharedFolderRunTest, TheProgramOfAnOrdinaryUserRefusesATableAnotherUserHo
   for (const QString& path : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
                               folders.scratchFile(), program})
     ASSERT_TRUE(QFile(path).setPermissions(all));
+  ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), victim->uid(), victim->gid()), 0);
   for (const char* member : {"T.db", "T.mb"})
     ASSERT_EQ(::chown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
   const std::vector<std::string> change{program.toStdString(), "--folder", shared.path(), "--table", "T",

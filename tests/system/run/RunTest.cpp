@@ -1,11 +1,16 @@
 #include "tests/system/run/RunFixture.h"
 
+#include "platform/ado/ScratchLock.h"
 #include "platform/pdx/Generate.h"
 #include "platform/pdx/IndexCheck.h"
 #include "tests/support/IndexedTable.h"
+#include "tests/support/OtherUser.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 namespace orl::test {
@@ -161,6 +166,99 @@ TEST_F(RunTest, AMissingScratchDatabaseIsReportedAndTheTableIsUntouched) {
   EXPECT_FALSE(QFile::exists(folders.scratchFile()));
 }
 
+TEST_F(RunTest, ARunLeavesNoRowsInAScratchDatabaseOnlyItsOwnerMayRead) {
+  // What an earlier run killed half way left behind, in files anyone could read.
+  folders.scratchSql("CREATE TABLE Killed(Secret TEXT); INSERT INTO Killed VALUES('salary 9000');");
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 20}},
+             {{std::string("private value")}, {std::string("another")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  statements.onStatement = [&](const QString& statement) {
+    if (!statement.startsWith(QStringLiteral("update ["))) return;
+    EXPECT_EQ(folders.scratchTables(), QStringList{QStringLiteral("T")});
+    for (const char* suffix : {"", "-wal", "-shm", "-lock"}) {
+      struct stat status {};
+      ASSERT_EQ(::stat(QFile::encodeName(folders.scratchFile() + QLatin1String(suffix)).constData(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0600u) << suffix;
+    }
+  };
+  EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("PRIVATE VALUE")));
+  EXPECT_EQ(folders.scratchTables(), QStringList{});
+  QFile scratch(folders.scratchFile());
+  ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
+  const QByteArray bytes = scratch.readAll();
+  EXPECT_FALSE(bytes.contains("salary") || bytes.contains("private") || bytes.contains("PRIVATE"));
+  EXPECT_LE(QFileInfo(folders.scratchFile() + QStringLiteral("-wal")).size(), 0);
+}
+
+// The program folder open to everyone, as an install in a shared folder
+// leaves it: only the scratch files' own modes keep other users out.
+TEST_F(RunTest, AnotherUserCanReadNoScratchFileDuringOrAfterARunOfRootOrOfAnOrdinaryUser) {
+  const auto snoop = OtherUser::make("orltest-b");
+  const auto victim = OtherUser::make("orltest-a");
+  if (!snoop || !victim) GTEST_SKIP() << OtherUser::whyNot();
+  for (const QString& folder : {QFileInfo(folders.programFolder()).absolutePath(), folders.programFolder()})
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 20}}, {{std::string("private value")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  const auto unreadable = [&](const char* when) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) {
+      const QString file = folders.scratchFile() + QLatin1String(suffix);
+      if (QFileInfo::exists(file)) {
+        EXPECT_FALSE(snoop->canRead(file.toStdString())) << when << ": " << suffix;
+      }
+    }
+  };
+  bool seenDuringTheRun = false;
+  statements.onStatement = [&](const QString& statement) {
+    if (!statement.startsWith(QStringLiteral("update [")) || seenDuringTheRun) return;
+    seenDuringTheRun = true;
+    unreadable("during the run");
+  };
+  EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(seenDuringTheRun);
+  unreadable("after the run");
+
+  // The same for an ordinary user's run, in files that user owns.
+  statements.onStatement = nullptr;
+  for (const QString& folder : {folders.programFolder(), folders.dataFolder()}) {
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), victim->uid(), victim->gid()), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.toStdString()))
+      ASSERT_EQ(::lchown(entry.path().c_str(), victim->uid(), victim->gid()), 0) << entry.path();
+  }
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
+  window.choice = QStringLiteral("lower case");
+  EXPECT_EQ(victim->run([&] {
+    const bool done = run();
+    std::fputs(boxes.errorReports().join(QLatin1Char('\n')).toUtf8().constData(), stderr);
+    return done && boxes.errorReports().isEmpty() ? 0 : 1;
+  }),
+            0);
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("private value")));
+  unreadable("after an ordinary user's run");
+  EXPECT_EQ(folders.scratchTables(), QStringList{});
+}
+
+TEST_F(RunTest, ASecondRunOnTheSameProgramFolderIsRefusedOnceAndTouchesNothing) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}, {std::string("y")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  // Another window or command of the program in the middle of its run.
+  ado::ScratchLock otherRun(folders.scratchFile());
+  folders.scratchSql("CREATE TABLE T(A TEXT); INSERT INTO T VALUES('the other run''s row');");
+  const auto before = folders.snapshot();
+  EXPECT_FALSE(run());
+  ASSERT_EQ(boxes.errorReports().size(), 1);
+  EXPECT_TRUE(boxes.errorReports().front().contains(QStringLiteral("Another case change is using the scratch database")));
+  EXPECT_TRUE(boxes.errorReports().front().contains(QStringLiteral("at line 108")));
+  EXPECT_TRUE(boxes.informs().isEmpty());
+  EXPECT_TRUE(statements.recorder.scratchStatements.isEmpty());
+  EXPECT_EQ(folders.snapshot(), before);
+  EXPECT_EQ(folders.scratchTables(), QStringList{QStringLiteral("T")});
+  EXPECT_EQ(window.pointers.back(), Run::DefaultPointer);
+}
+
 TEST_F(RunTest, NamesAndChoicesItCannotUseAreRefusedBeforeAnythingIsTouched) {
   WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}});
   const auto before = folders.snapshot();
@@ -264,6 +362,8 @@ TEST_F(IndexedRunTest, AKeyCollisionIsReportedNamingBothValuesAndTheFolderIsUnch
   EXPECT_TRUE(report.contains(QStringLiteral("\"Name\""))) << report.toStdString();
   EXPECT_TRUE(boxes.informs().isEmpty());
   EXPECT_EQ(folders.snapshot(), before);
+  // The failed run's working copy went with it.
+  EXPECT_EQ(folders.scratchTables(), QStringList{});
 }
 
 }  // namespace
