@@ -2,8 +2,10 @@
 
 #include "platform/common/Error.h"
 #include "platform/pdx/Family.h"
+#include "platform/pdx/TableLock.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace orl::Paradox {
 
@@ -57,6 +59,8 @@ RestoreOutcome RestoreTable(const QString& folder, const QString& table, int num
                             ui::MessageBoxes& boxes) {
   pdx::PosixFileOps files;
   try {
+    // A restore replaces the table as a run does, so it holds it as a run does.
+    const pdx::TableLock lock(QFile::encodeName(QDir(folder).filePath(TableFileIn(folder, table))).toStdString());
     pdx::TableHistory history = historyOf(files, folder, table);
     pdx::RestoreOptions options;
     options.keepEntries = keepEntries;

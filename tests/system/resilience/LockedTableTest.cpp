@@ -1,6 +1,7 @@
 #include "platform/common/Error.h"
 #include "system/case/Case.h"
 #include "system/paradox/Paradox.h"
+#include "system/paradox/TableHistory.h"
 #include "tests/support/FaultInjectingFileOps.h"
 #include "tests/support/OtherUser.h"
 #include "tests/system/run/RunFixture.h"
@@ -58,6 +59,26 @@ TEST_F(LockedTableTest, ALockFileOfAnotherParadoxProgramKeepsTheTableAsItIs) {
   expectRefusedWith(QStringLiteral("in use by another program (its lock file t.LCK"));
   ASSERT_TRUE(QFile::remove(folders.path(QStringLiteral("t.LCK"))));
   expectChangedNow();
+}
+
+TEST_F(LockedTableTest, ARestoreLeavesATableAnotherProgramHoldsAsItIs) {
+  expectChangedNow();
+  QFile lock(folders.path(QStringLiteral("T.lck")));
+  ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+  lock.close();
+  const auto before = folders.snapshot();
+  try {
+    Paradox::RestoreTable(folders.dataFolder(), QStringLiteral("T"), 1, 10, boxes);
+    ADD_FAILURE() << "a held table was restored";
+  } catch (const Error& error) {
+    EXPECT_TRUE(error.description().contains(QStringLiteral("in use by another program"))) << error.description().toStdString();
+  }
+  EXPECT_EQ(folders.snapshot(), before);
+  ASSERT_TRUE(QFile::remove(folders.path(QStringLiteral("T.lck"))));
+  EXPECT_EQ(Paradox::RestoreTable(folders.dataFolder(), QStringLiteral("T"), 1, 10, boxes),
+            Paradox::RestoreOutcome::Restored);
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("abc")));
+  EXPECT_FALSE(QFile::exists(folders.path(QStringLiteral("T.lck"))));
 }
 
 TEST_F(LockedTableTest, AnAdvisoryLockOnTheTableFileKeepsTheTableAsItIs) {
