@@ -6,6 +6,8 @@
 #include "tests/support/IndexedTable.h"
 #include "tests/support/OtherUser.h"
 
+#include <QDir>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -198,11 +200,22 @@ TEST_F(RunTest, AnotherUserCanReadNoScratchFileDuringOrAfterARunOfRootOrOfAnOrdi
   const auto snoop = OtherUser::make("orltest-b");
   const auto victim = OtherUser::make("orltest-a");
   if (!snoop || !victim) GTEST_SKIP() << OtherUser::whyNot();
-  for (const QString& folder : {QFileInfo(folders.programFolder()).absolutePath(), folders.programFolder()})
+  for (const QString& folder :
+       {QFileInfo(folders.programFolder()).absolutePath(), folders.programFolder(), folders.dataFolder()})
     ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
   ASSERT_EQ(::chmod(QFile::encodeName(folders.scratchFile()).constData(), 0644), 0);
   WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 20}}, {{std::string("private value")}});
+  ASSERT_EQ(::chmod(QFile::encodeName(folders.path(QStringLiteral("T.db"))).constData(), 0600), 0);
   useTable(QStringLiteral("T"), QStringLiteral("A"));
+  // The private table's working files beside it, while they are written and checked.
+  int workingFilesSeen = 0;
+  window.onProgress = [&](double) {
+    for (const QFileInfo& info : QDir(folders.dataFolder()).entryInfoList(QDir::Files | QDir::Hidden))
+      if (info.fileName().startsWith(QStringLiteral(".orlintide"))) {
+        ++workingFilesSeen;
+        EXPECT_FALSE(snoop->canRead(QFile::encodeName(info.filePath()).toStdString())) << info.fileName().toStdString();
+      }
+  };
   const auto unreadable = [&](const char* when) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"}) {
       const QString file = folders.scratchFile() + QLatin1String(suffix);
@@ -219,7 +232,10 @@ TEST_F(RunTest, AnotherUserCanReadNoScratchFileDuringOrAfterARunOfRootOrOfAnOrdi
   };
   EXPECT_TRUE(run()) << boxes.errorReports().join(QLatin1Char('\n')).toStdString();
   EXPECT_TRUE(seenDuringTheRun);
+  EXPECT_GT(workingFilesSeen, 0);
+  window.onProgress = nullptr;
   unreadable("after the run");
+  EXPECT_FALSE(snoop->canRead(QFile::encodeName(folders.path(QStringLiteral("T.db"))).toStdString()));
 
   // The same for an ordinary user's run, in files that user owns.
   statements.onStatement = nullptr;
