@@ -136,5 +136,28 @@ TEST_F(SharedFolderTest, PlantedLeftoversAreNamedAndNeverTakenForTheTable) {
   }
 }
 
+// Another user's pipe in place of a table: listing the folder, its fields
+// and a run all finish at once, saying what the file is, and leave it be.
+TEST_F(SharedFolderTest, APlantedPipeNeverHoldsTheProgram) {
+  for (const bool victimIsRoot : {true, false}) {
+    SCOPED_TRACE(victimIsRoot ? "root" : "an ordinary user");
+    SharedFolder shared;
+    const std::string folder = shared.path();
+    const std::string program = programFolder(shared, victimIsRoot) + "/orlintide";
+    ASSERT_EQ(mallory->run([&] { return ::mkfifo(shared.file("PIPE.db").c_str(), 0666); }), 0);
+    const auto before = stateOf(folder);
+    const CommandResult listing = runAs(victimIsRoot, shared, {program, "--folder", folder, "--list-tables"});
+    EXPECT_EQ(listing.exitCode, 0) << listing.output;
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{program, "--folder", folder, "--table", "PIPE", "--list-fields"},
+          std::vector<std::string>{program, "--folder", folder, "--table", "PIPE", "--field", "Name", "--case", "lower"}}) {
+      const CommandResult refused = runAs(victimIsRoot, shared, command);
+      EXPECT_EQ(refused.exitCode, 1) << refused.output;
+      EXPECT_NE(refused.output.find("is not a regular file"), std::string::npos) << refused.output;
+    }
+    EXPECT_TRUE(stateOf(folder) == before);
+  }
+}
+
 }  // namespace
 }  // namespace orl::test
