@@ -257,6 +257,27 @@ TEST_F(RunTest, AnotherUserCanReadNoScratchFileDuringOrAfterARunOfRootOrOfAnOrdi
   EXPECT_EQ(folders.scratchTables(), QStringList{});
 }
 
+// The scratch database failing once the table is replaced: the report
+// says the table has its new values, and the run ends as done.
+TEST_F(RunTest, AFailureAfterTheSwapIsReportedWithTheTableReplaced) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 10}}, {{std::string("abc")}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  bool dropped = false;
+  statements.onStatement = [&](const QString& statement) {
+    if (statement != QStringLiteral("DROP TABLE [T]") || dropped) return;
+    dropped = true;  // by someone else, just before the run's own drop
+    folders.scratchSql("DROP TABLE T");
+  };
+  EXPECT_TRUE(run());
+  ASSERT_TRUE(dropped);
+  ASSERT_EQ(boxes.errorReports().size(), 1);
+  EXPECT_TRUE(boxes.errorReports().front().contains(
+      QStringLiteral("The table 'T' was replaced with its new values, but its working copy")))
+      << boxes.errorReports().front().toStdString();
+  EXPECT_TRUE(boxes.informs().contains(QStringLiteral("Done.")));
+  EXPECT_EQ(ReadTable(folders.path(QStringLiteral("T.db"))).rows[0][0], ado::Value::text(QStringLiteral("ABC")));
+}
+
 TEST_F(RunTest, ASecondRunOnTheSameProgramFolderIsRefusedOnceAndTouchesNothing) {
   WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}}, {{std::string("x")}, {std::string("y")}});
   useTable(QStringLiteral("T"), QStringLiteral("A"));
