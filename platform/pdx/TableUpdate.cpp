@@ -469,21 +469,25 @@ std::shared_ptr<const ByteSource> TableUpdate::stagedBlobSource() const {
 namespace {
 
 // Whether a staged record holds what the old one held: every field but
-// `field` byte for byte and value for value, `field` as `check` accepts.
-// The first field that differs, if any.
+// `field` byte for byte (memo fields value for value too where the memo file
+// was staged, since their values lie there), `field` as `check` accepts.
+// The first field that differs, if any. Values are asked for only where
+// they are compared, so that a record is decoded no further than needed.
+using ValueOf = std::function<Value(std::size_t field)>;
 std::optional<std::size_t> firstDifference(const TableHeader& header, const std::vector<std::size_t>& offsets,
-                                           const std::uint8_t* oldBytes, const std::vector<Value>& before,
-                                           const std::uint8_t* newBytes, const std::vector<Value>& after,
-                                           std::optional<std::size_t> field, const ChangeCheck& check) {
-  for (std::size_t f = 0; f < before.size(); ++f) {
+                                           const std::uint8_t* oldBytes, const ValueOf& before,
+                                           const std::uint8_t* newBytes, const ValueOf& after,
+                                           std::optional<std::size_t> field, const ChangeCheck& check,
+                                           bool memosStaged) {
+  for (std::size_t f = 0; f < header.fields.size(); ++f) {
     // The changed field is judged whatever it holds: a value left as it was may be one the run missed.
     if (field && *field == f) {
-      if (check(before[f], after[f])) continue;
+      if (check(before(f), after(f))) continue;
       return f;
     }
     const auto width = static_cast<std::size_t>(storedWidth(header.fields[f]));
-    if (std::memcmp(oldBytes + offsets[f], newBytes + offsets[f], width) != 0 || !identical(before[f], after[f]))
-      return f;
+    if (std::memcmp(oldBytes + offsets[f], newBytes + offsets[f], width) != 0) return f;
+    if (memosStaged && isBlobType(header.fields[f].type) && !identical(before(f), after(f))) return f;
   }
   return std::nullopt;
 }
@@ -519,20 +523,21 @@ void TableUpdate::verifyInPlace(std::optional<std::size_t> field, const ChangeCh
   const std::vector<std::size_t> offsets = fieldOffsets(header_);
   Cursor oldRows = old.cursor();
   Cursor newRows = fresh.cursor();
-  std::vector<Value> before, after;
+  const ValueOf before = [&](std::size_t f) { return oldRows.value(f); };
+  const ValueOf after = [&](std::size_t f) { return newRows.value(f); };
   for (std::uint64_t record = 1;; ++record) {
-    const bool hasOld = oldRows.next(before);
-    const bool hasNew = newRows.next(after);
+    const bool hasOld = oldRows.nextStored();
+    const bool hasNew = newRows.nextStored();
     if (!hasOld && !hasNew) {
       if (progress) progress(record - 1);
       return;
     }
     if (hasOld != hasNew || oldRows.recordOffset() != newRows.recordOffset())
       throw fail("the records are not where they were from row " + std::to_string(record) + " on");
-    if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes().data(), before, newRows.recordBytes().data(), after,
-                                       field, check))
+    if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes().data(), before,
+                                       newRows.recordBytes().data(), after, field, check, !stagedBlobs_.empty()))
       throw fail("in row " + std::to_string(record) + ", field \"" + header_.fields[*f].name + "\" holds " +
-                 describe(after[*f]) + " where it held " + describe(before[*f]));
+                 describe(after(*f)) + " where it held " + describe(before(*f)));
     if (record % ProgressEvery == 0 && progress) progress(record);
   }
 }
@@ -571,8 +576,9 @@ void TableUpdate::verifyReordered(std::optional<std::size_t> field, const Change
     const auto [first, last] = unmatched.equal_range(unchangedBytes(newRows.recordBytes().data()));
     const auto match = std::find_if(first, last, [&](const auto& candidate) {
       const auto* oldBytes = reinterpret_cast<const std::uint8_t*>(candidate.second.bytes.data());
-      return !firstDifference(header_, offsets, oldBytes, candidate.second.values, newRows.recordBytes().data(), row, field,
-                              check);
+      return !firstDifference(
+          header_, offsets, oldBytes, [&](std::size_t f) { return candidate.second.values[f]; },
+          newRows.recordBytes().data(), [&](std::size_t f) { return row[f]; }, field, check, !stagedBlobs_.empty());
     });
     if (match == last)
       throw fail("its record " + std::to_string(record) + " in key order is none of the old records with " +

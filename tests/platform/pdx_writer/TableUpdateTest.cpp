@@ -261,6 +261,26 @@ TEST_F(TableUpdateTest, TheCheckRefusesAStagedTableChangedOutsideTheField) {
   EXPECT_EQ(snapshot(temp.path()), before);
 }
 
+TEST_F(TableUpdateTest, TheCheckRefusesAMemoChangedInTheMemoFileAlone) {
+  std::string notes(500, 'n');
+  const std::string table = writtenTable({{std::string("ann"), std::string("york"), notes}});
+  TableUpdate update(files, table);
+  // A change past the record's leading copy of the memo leaves the record's bytes as they were.
+  notes[300] = 'X';
+  update.write([&](const std::vector<Value>& before, RecordChanges& changes) {
+    if (before.empty()) return false;
+    changes[0] = Value(std::string("ANN"));
+    changes[2] = Value(notes);
+    return true;
+  });
+  try {
+    update.verify(0, acceptingAll());
+    ADD_FAILURE() << "a memo changed behind the check's back passed it";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("field \"Notes\""), std::string::npos) << error.what();
+  }
+}
+
 TEST_F(TableUpdateTest, RowsThatDoNotMatchTheRecordsInNumberAreRefused) {
   const std::string table = writtenTable({{std::string("a"), Null{}, Null{}}, {std::string("b"), Null{}, Null{}}});
   const auto before = snapshot(temp.path());
