@@ -86,6 +86,22 @@ class PosixOutputFile final : public OutputFile {
   int fd_;
 };
 
+// The names in an open folder, "." and ".." left out, in byte order; closes it.
+std::vector<std::string> namesIn(DIR* dir, const std::string& path) {
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+    errno = 0;
+  }
+  const int readError = errno;
+  ::closedir(dir);
+  if (readError != 0) throw FileOpError(FileOp::List, path, readError);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
 
 FileOpError::FileOpError(FileOp op, std::string path, int errorCode, std::string otherPath)
@@ -127,18 +143,7 @@ void PosixFileOps::removeFolder(const std::string& path) {
 std::vector<std::string> PosixFileOps::list(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) throw FileOpError(FileOp::List, folder, errno);
-  std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-    errno = 0;
-  }
-  const int readError = errno;
-  ::closedir(dir);
-  if (readError != 0) throw FileOpError(FileOp::List, folder, readError);
-  std::sort(names.begin(), names.end());
-  return names;
+  return namesIn(dir, folder);
 }
 
 bool PosixFileOps::exists(const std::string& path) {
@@ -314,18 +319,7 @@ class PosixFolderHandle final : public FolderHandle {
     DIR* dir = copy ? ::fdopendir(copy.get()) : nullptr;
     if (dir == nullptr) throw FileOpError(FileOp::List, path_, errno);
     copy.release();
-    std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-      errno = 0;
-    }
-    const int readError = errno;
-    ::closedir(dir);
-    if (readError != 0) throw FileOpError(FileOp::List, path_, readError);
-    std::sort(names.begin(), names.end());
-    return names;
+    return namesIn(dir, path_);
   }
 
   std::optional<FileStatus> status(const std::string& name) override {
