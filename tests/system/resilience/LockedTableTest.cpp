@@ -346,6 +346,19 @@ class SharedFolderRunTest : public RunTest {
     EXPECT_EQ(valueAt(row), ado::Value::text(value));
   }
 
+  // The program folder open to the ordinary user `victim`, whose table and
+  // scratch database these become (one anyone may read is refused first).
+  void giveRunTo(const OtherUser& victim) {
+    const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
+                     QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
+                                  folders.scratchFile()})
+      ASSERT_TRUE(QFile(folder).setPermissions(all));
+    ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), victim.uid(), victim.gid()), 0);
+    for (const char* member : {"T.db", "T.mb"})
+      ASSERT_EQ(::chown(shared.file(member).c_str(), victim.uid(), victim.gid()), 0);
+  }
+
   SharedFolder shared;
   std::optional<OtherUser> mallory;
   std::map<std::string, FileState> besideBefore;
@@ -427,18 +440,29 @@ TEST_F(SharedFolderRunTest, TableFilesThatAreLinksAreRefusedAndWhereTheyLeadIsUn
   expectRefusedBeforeStaging(QStringLiteral("its lock file T.lck is in the folder"));
 }
 
+TEST_F(SharedFolderRunTest, AnOrdinaryUsersLinkedTableIsRefusedAndWhereItsLinksLeadIsUntouched) {
+  const auto victim = OtherUser::make("orltest-a");
+  if (!mallory || !victim) GTEST_SKIP() << OtherUser::whyNot();
+  giveRunTo(*victim);
+  for (const std::string member : {"T.db", "T.mb"}) {
+    ASSERT_EQ(::rename(shared.file(member).c_str(), (shared.outside() + "/" + member).c_str()), 0);
+    ASSERT_EQ(::symlink(("../" + member).c_str(), shared.file(member).c_str()), 0);
+    ASSERT_EQ(::lchown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
+  }
+  besideBefore = StatesIn(shared.outside());
+  const auto before = StatesIn(shared.path());
+  EXPECT_EQ(victim->run([&] {
+    const bool changed = run();
+    return !changed && reports().contains(QStringLiteral("its file T.db is a symbolic link")) ? 0 : 1;
+  }),
+            0);
+  EXPECT_EQ(StatesIn(shared.path()), before);
+}
+
 TEST_F(SharedFolderRunTest, AnOrdinaryUsersRunKeepsAnotherUserOutAndKeepsTheirEdit) {
   const auto victim = OtherUser::make("orltest-a");
   if (!mallory || !victim) GTEST_SKIP() << OtherUser::whyNot();
-  const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup |
-                   QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-  for (const QString& folder : {QFileInfo(folders.dataFolder()).absolutePath(), folders.programFolder(),
-                                folders.scratchFile()})
-    ASSERT_TRUE(QFile(folder).setPermissions(all));
-  // The victim's own scratch database: one anyone may read is refused first.
-  ASSERT_EQ(::chown(QFile::encodeName(folders.scratchFile()).constData(), victim->uid(), victim->gid()), 0);
-  for (const char* member : {"T.db", "T.mb"})
-    ASSERT_EQ(::chown(shared.file(member).c_str(), victim->uid(), victim->gid()), 0);
+  giveRunTo(*victim);
 
   // The other user's program waits for its moment, then tries to take the
   // table (each success one bit) and saves an edit in place regardless.
