@@ -1,6 +1,7 @@
 #include "platform/fso/PosixFileSystem.h"
 
 #include "platform/common/Error.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QDir>
@@ -239,6 +240,48 @@ TEST_F(PosixFileSystemTest, CopyFolderNeverWritesThroughALinkStandingAtTheDestin
   EXPECT_EQ(read(QStringLiteral("TestDB/a.db")), "new a");
   EXPECT_FALSE(QFileInfo(path(QStringLiteral("TestDB/sub"))).isSymLink());
   EXPECT_EQ(read(QStringLiteral("TestDB/sub/b.db")), "new b");
+}
+
+// A destination other users may write (mode 1777) with a link another user
+// planted there: whether root or an ordinary user copies, nothing is written
+// where the link leads.
+TEST_F(PosixFileSystemTest, CopyFolderWritesThroughNoLinkAnotherUserPlanted) {
+  const auto mallory = test::OtherUser::make("orltest-b");
+  const auto alice = test::OtherUser::make("orltest-a");
+  if (!mallory || !alice) GTEST_SKIP() << test::OtherUser::whyNot();
+  for (const bool copierIsRoot : {true, false}) {
+    SCOPED_TRACE(copierIsRoot ? "root" : "an ordinary user");
+    const test::SharedFolder testDb;
+    const QString copier = QLatin1String(copierIsRoot ? "root" : "alice");
+    const QString own = path(copier);
+    file(copier + "/secret.db", "private");
+    file(copier + "/My Tables/a.db", "new a");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir_.path()).constData(), 0755), 0);
+    if (!copierIsRoot) {
+      for (const QString& mine : {own, own + "/secret.db", own + "/My Tables", own + "/My Tables/a.db"}) {
+        ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), alice->uid(), alice->gid()), 0);
+      }
+    }
+    const std::string secret = QFile::encodeName(own + "/secret.db").toStdString();
+    ASSERT_EQ(mallory->run([&] { return ::symlink(secret.c_str(), testDb.file("a.db").c_str()); }), 0);
+
+    const auto copy = [&] {
+      try {
+        fs_.copyFolder(own + "/My Tables", QString::fromStdString(testDb.path()), true);
+        return 0;
+      } catch (const Error&) {
+        return 1;  // the sticky folder keeps another user's link where only its owner may remove it
+      }
+    };
+    const int copied = copierIsRoot ? copy() : alice->run(copy);
+    QFile kept(own + "/secret.db");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "private");
+    if (copierIsRoot) {
+      EXPECT_EQ(copied, 0);
+      EXPECT_FALSE(QFileInfo(QString::fromStdString(testDb.file("a.db"))).isSymLink());
+    }
+  }
 }
 
 }  // namespace
