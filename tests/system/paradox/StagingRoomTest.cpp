@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -52,6 +53,18 @@ TEST_F(StagingRoom, ASharedMemoTooLargeToWriteOnceForEachRecordIsRefused) {
   EXPECT_LT(QFileInfo(folders.path(QStringLiteral("T.db"))).size(), 16 * 1024);
   expectRefused(QStringLiteral("take 5000 MB, more than the 4096 MB a level-5 memo file can hold"),
                 ado::IndexLoss::KeyAndIndexes);
+}
+
+TEST_F(StagingRoom, AWorkingCopyBiggerThanTheScratchDisksFreeRoomIsRefused) {
+  // Enough records sharing one memo value of 250 MB, in a hole of the memo
+  // file, to declare more than the scratch database's disk has free.
+  struct statvfs disk {};
+  ASSERT_EQ(::statvfs(QFile::encodeName(folders.programFolder()).constData(), &disk), 0);
+  constexpr std::uint64_t Memo = 250u << 20;
+  const std::uint64_t rows = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize / Memo + 2;
+  if (rows > 20000) GTEST_SKIP() << "the scratch disk has too much room for a table of a few thousand rows";
+  test::WriteSharedMemoTable(folders.path(QStringLiteral("T.db")), static_cast<int>(rows), Memo);
+  expectRefused(QStringLiteral("MB in the scratch database, and the disk of '%1' has").arg(folders.programFolder()));
 }
 
 TEST_F(StagingRoom, AMemoLongerThanAMemoFileHoldsIsRefused) {
