@@ -157,25 +157,54 @@ bool TableLock::removeLeftLockFile(const std::string& path) {
 
 void TableLock::makeLockFile(const std::string& lockName) {
   const std::string lockPath = joinPath(folder_, lockName);
-  lockDescriptor_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (lockDescriptor_ < 0) {
-    const int error = errno;
-    if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
-    throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
-  }
   lockContent_ =
       std::string(LockFileMarker) + " (process " + std::to_string(::getpid()) + ") while it changes the table\n";
   // Its flock tells it from one a killed run left (see removeLeftLockFile).
-  const auto notFlockedElsewhere = [this] {
-    return ::flock(lockDescriptor_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+  const auto takeAndWrite = [this] {
+    return (::flock(lockDescriptor_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) &&
+           ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) ==
+               static_cast<ssize_t>(lockContent_.size());
   };
-  struct stat status {};
-  if (::fstat(lockDescriptor_, &status) != 0 || !notFlockedElsewhere() ||
-      ::pwrite(lockDescriptor_, lockContent_.data(), lockContent_.size(), 0) !=
-          static_cast<ssize_t>(lockContent_.size())) {
+  const auto cannotWrite = [&](int error) {
+    return refusal("cannot be locked: its lock file " + lockName + " cannot be written (" + std::strerror(error) + ").");
+  };
+  // Written and flocked while it has no name, then linked in: a run killed at
+  // any moment never leaves an empty lock file that would look like another
+  // program's and refuse the table from then on.
+  lockDescriptor_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (lockDescriptor_ >= 0) {
+    if (!takeAndWrite()) throw cannotWrite(errno);
+    const std::string unnamed = "/proc/self/fd/" + std::to_string(lockDescriptor_);
+    if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, lockPath.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const int error = errno;
+      if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
+      if (error != ENOENT && error != EPERM && error != EOPNOTSUPP)
+        throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
+      ::close(lockDescriptor_);  // no /proc or no links here: made by name below
+      lockDescriptor_ = -1;
+    }
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
     const int error = errno;
-    ::unlink(lockPath.c_str());  // made exclusively a moment ago: ours
-    throw refusal("cannot be locked: its lock file " + lockName + " cannot be written (" + std::strerror(error) + ").");
+    throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
+  }
+  if (lockDescriptor_ < 0) {
+    lockDescriptor_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (lockDescriptor_ < 0) {
+      const int error = errno;
+      if (error == EEXIST) throw inUse("its lock file " + lockName + " is in the folder");
+      throw refusal("cannot be locked: its lock file " + lockName + " cannot be made (" + std::strerror(error) + ").");
+    }
+    if (!takeAndWrite()) {
+      const int error = errno;
+      ::unlink(lockPath.c_str());  // made exclusively a moment ago: ours
+      throw cannotWrite(error);
+    }
+  }
+  struct stat status {};
+  if (::fstat(lockDescriptor_, &status) != 0) {
+    const int error = errno;
+    ::unlink(lockPath.c_str());
+    throw cannotWrite(error);
   }
   lockFile_ = lockPath;
   lockDevice_ = status.st_dev;

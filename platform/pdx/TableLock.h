@@ -18,8 +18,10 @@
 //   Paradox program on the folder. So those files are never written.
 // - A lock file of the table's own, T.LCK (any letter case), means another
 //   program has the table: it is refused, and never touched.
-// - Where there is none, T.LCK is created (exclusively), says in a line of
-//   text that this program holds the table, and is flocked; it is removed
+// - Where there is none, T.LCK is made: written with a line of text saying
+//   that this program holds the table and flocked while it has no name,
+//   then linked in only where no T.LCK stands (on a file system without
+//   unnamed files, created exclusively, then written); it is removed
 //   at the end, but only while it is still the file as written here: a
 //   program that looks for it stays out, and one that wrote into it keeps
 //   what it wrote. A lock file of ours that no process flocks any more was
