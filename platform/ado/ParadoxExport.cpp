@@ -266,27 +266,32 @@ StagedExport exportIntoStructure(const QString& folder, const QString& table, co
                               .arg(table)
                               .arg(columns.size())
                               .arg(header.fields.size()));
-  std::vector<std::size_t> all;
+  std::vector<std::size_t> written;
   for (std::size_t c = 0; c < columns.size(); ++c) {
     if (columns[c].name.compare(QString::fromStdString(header.fields[c].name), Qt::CaseInsensitive) != 0)
       throw Error::provider(QStringLiteral("Column %1 of the scratch table '%2' is '%3' where the Paradox table has '%4'.")
                                 .arg(c + 1)
                                 .arg(table, columns[c].name, QString::fromStdString(header.fields[c].name)));
-    all.push_back(c);
+    if (columns[c].written) written.push_back(c);
   }
   const pdx::CodePage codePage(header.textCodePage());
-  const auto rows = openRows(all);
+  // Rows are read even when no column was written, so that their number is checked.
+  const auto rows = openRows(written.empty() ? std::vector<std::size_t>{0} : written);
   std::vector<Value> row;
-  staged.update->write([&](const std::vector<pdx::Value>& before, pdx::RecordChanges& changes) {
-    if (!rows->next(row)) return false;
-    if (before.empty()) return true;
-    if (row.size() != before.size())
-      throw Error::provider(QStringLiteral("A row of the scratch table holds %1 values, not %2.")
-                                .arg(row.size())
-                                .arg(before.size()));
-    for (std::size_t c = 0; c < row.size(); ++c) changes[c] = changedValue(row[c], before[c], header.fields[c], codePage);
-    return true;
-  }, progress);
+  staged.update->write(
+      [&](const std::vector<pdx::Value>& before, pdx::RecordChanges& changes) {
+        if (!rows->next(row)) return false;
+        if (before.empty() || written.empty()) return true;
+        if (row.size() != written.size())
+          throw Error::provider(
+              QStringLiteral("A row of the scratch table holds %1 values, not %2.").arg(row.size()).arg(written.size()));
+        for (std::size_t i = 0; i < written.size(); ++i) {
+          const std::size_t c = written[i];
+          changes[c] = changedValue(row[i], before[c], header.fields[c], codePage);
+        }
+        return true;
+      },
+      progress, written);
   staged.stagedTable = QString::fromStdString(staged.update->stagedTablePath());
   return staged;
 }

@@ -23,6 +23,10 @@ namespace orl::ado {
 struct ScratchColumn {
   QString name;
   QString scratchType;
+  // Whether statements may have written the column since its table was
+  // filled from the table the export replaces. Written into that table's own
+  // structure, a column that was not keeps the stored values, unread.
+  bool written = true;
 };
 
 // What the export has learnt of one column's values, one value at a time.

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <map>
@@ -363,7 +364,96 @@ std::multimap<QString, ScratchDatabase*>& openDatabases() {
   return open;
 }
 
+// Which columns of each scratch table statements may have written since
+// the table was created, by file, as the connections of this process saw
+// them prepared: an export into the old table's structure reads only those.
+// A table whose creation was not seen here counts as written everywhere, and
+// so does every table of a file once a statement that could write behind
+// the statements' backs (a trigger, a view, an attached database) was seen.
+struct WrittenSinceCreated {
+  bool everyColumn = false;
+  std::set<QString> columns;  // folded
+};
+struct WrittenInFile {
+  bool untracked = false;
+  std::map<QString, WrittenSinceCreated> tables;  // by folded name
+};
+std::mutex& writtenLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<QString, WrittenInFile>& writtenColumns() {
+  static std::map<QString, WrittenInFile> written;
+  return written;
+}
+
+// Names as SQLite compares them: letters A to Z in either case, nothing else folded.
+QString folded(const char* name) {
+  QString text = QString::fromUtf8(name ? name : "");
+  for (QChar& c : text)
+    if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + ('a' - 'A'));
+  return text;
+}
+
+bool isOwnTable(const char* name) { return name && std::strncmp(name, "sqlite_", 7) != 0; }
+
 }  // namespace
+
+void ForgetScratchWrites(const QString& databaseFile) {
+  const std::lock_guard<std::mutex> guard(writtenLock());
+  writtenColumns().erase(QFileInfo(databaseFile).canonicalFilePath());
+}
+
+int ScratchDatabase::noteWrites(void* self, int action, const char* first, const char* second, const char*,
+                                const char*) {
+  auto& database = *static_cast<ScratchDatabase*>(self);
+  const std::lock_guard<std::mutex> guard(writtenLock());
+  WrittenInFile& file = writtenColumns()[database.sharedFile_];
+  switch (action) {
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_TEMP_TABLE:
+      if (isOwnTable(first)) file.tables[folded(first)] = {};
+      break;
+    case SQLITE_INSERT:
+      // The staging copy fills a new table with the old one's rows.
+      if (isOwnTable(first) && !database.filling_) file.tables[folded(first)].everyColumn = true;
+      break;
+    case SQLITE_UPDATE:
+      if (isOwnTable(first)) file.tables[folded(first)].columns.insert(folded(second));
+      break;
+    case SQLITE_DELETE:
+      if (isOwnTable(first)) file.tables[folded(first)].everyColumn = true;
+      break;
+    case SQLITE_ALTER_TABLE:
+      file.tables[folded(second)].everyColumn = true;
+      break;
+    case SQLITE_DROP_TABLE:
+    case SQLITE_DROP_TEMP_TABLE:
+      file.tables.erase(folded(first));
+      break;
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_TEMP_VIEW:
+    case SQLITE_CREATE_VTABLE:
+    case SQLITE_ATTACH:
+      file.untracked = true;
+      break;
+    default:
+      break;  // reads, transactions, pragmas, indexes
+  }
+  return SQLITE_OK;
+}
+
+void ScratchDatabase::markWritten(const QString& table, std::vector<ScratchColumn>& columns) const {
+  const std::lock_guard<std::mutex> guard(writtenLock());
+  const auto file = writtenColumns().find(sharedFile_);
+  if (file == writtenColumns().end() || file->second.untracked) return;
+  const auto written = file->second.tables.find(folded(table.toUtf8().constData()));
+  if (written == file->second.tables.end() || written->second.everyColumn) return;
+  for (ScratchColumn& column : columns)
+    column.written = written->second.columns.count(folded(column.name.toUtf8().constData())) > 0;
+}
 
 bool ScratchDatabase::accepts(const QString& connectionString) {
   return connectionString.startsWith(Prefix, Qt::CaseInsensitive);
@@ -448,6 +538,7 @@ ScratchDatabase::ScratchDatabase(const QString& connectionString, const Seams& s
                               .arg(file_, error.description(), Reinstall));
   }
   sharedFile_ = info.canonicalFilePath();
+  sqlite3_set_authorizer(db_, &ScratchDatabase::noteWrites, this);
   const std::lock_guard<std::mutex> guard(openDatabasesLock());
   openDatabases().emplace(sharedFile_, this);
 }
@@ -733,8 +824,10 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
       insertNames_.push_back(columns[c].name);
     }
     sql += ")";
-    if (sqlite3_prepare_v2(db_, sql.constData(), static_cast<int>(sql.size()), &insert_, nullptr) != SQLITE_OK)
-      throw sqliteError(db_, statement);
+    filling_ = true;
+    const int prepared = sqlite3_prepare_v2(db_, sql.constData(), static_cast<int>(sql.size()), &insert_, nullptr);
+    filling_ = false;
+    if (prepared != SQLITE_OK) throw sqliteError(db_, statement);
     insertTable_ = table.toString();
   }
   std::vector<InsertLiteral>& literals = insertLiterals_;
@@ -830,7 +923,9 @@ void ScratchDatabase::exportTable(std::int64_t count, const QString& folder, con
   const IndexLoss loss = std::exchange(indexLoss_, IndexLoss::None);
   const pdx::Progress progress = std::exchange(exportProgress_, {});
   std::optional<HistoryPlan> history = std::exchange(history_, std::nullopt);
-  staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, tableColumns(table),
+  std::vector<ScratchColumn> scratchColumns = tableColumns(table);
+  markWritten(table, scratchColumns);
+  staged_ = std::make_unique<StagedExport>(ExportToParadox(folder, fileName, scratchColumns,
                                                            [&](const std::vector<std::size_t>& columns) {
                                                              return firstRows(table, count, columns);
                                                            },

@@ -24,6 +24,10 @@ Error MissingScratchDatabase(const QString& file);
 Error UnwritableScratchDatabase(const QString& file);
 struct InsertLiteral;
 
+// Forgets what the connections of this process saw written in the scratch
+// database's tables, for a file whose tables were dropped behind their backs.
+void ForgetScratchWrites(const QString& databaseFile);
+
 // The scratch database: an SQLite file that the program opens read-write
 // and never creates. It takes the statements of the staging copy, the run
 // and the write-back, and carries out the "Paradox 5.x" export itself.
@@ -76,6 +80,12 @@ class ScratchDatabase final : public Provider {
   std::unique_ptr<Rows> firstRows(const QString& table, std::int64_t count, const std::vector<std::size_t>& columns);
 
  private:
+  // SQLite's authorizer, called as each statement is prepared: notes which
+  // columns of which tables the statement may write.
+  static int noteWrites(void* self, int action, const char* first, const char* second, const char* database,
+                        const char* trigger);
+  // Tells which of `table`'s columns may have been written since it was created.
+  void markWritten(const QString& table, std::vector<ScratchColumn>& columns) const;
   void createTable(const QString& table, const QString& columnList);
   // Carries out `statement`, an insert of the value list into the table.
   void insertRow(const QString& statement, QStringView table, QStringView valueList);
@@ -104,6 +114,7 @@ class ScratchDatabase final : public Provider {
   sqlite3* db_ = nullptr;
   QString insertTable_;
   sqlite3_stmt* insert_ = nullptr;
+  bool filling_ = false;  // while the staging copy's insert is prepared
   // Which of the insert's columns take numbers, from their standard form only.
   enum class ColumnNumbers : std::uint8_t { None, Whole, Real };
   std::vector<ColumnNumbers> insertNumbers_;

@@ -127,6 +127,7 @@ void ClearScratchDatabase(const QString& databaseFile) {
   }
   // With every table gone a VACUUM copies next to nothing, and the file
   // shrinks to its few pages of schema.
+  ForgetScratchWrites(databaseFile);
   if (hasFreePages(db.get(), databaseFile)) runStatements(db.get(), databaseFile, "VACUUM");
   runStatements(db.get(), databaseFile, "PRAGMA wal_checkpoint(TRUNCATE)");
 }

@@ -295,27 +295,22 @@ bool Cursor::nextStored() {
 
 Value Cursor::value(std::size_t index) {
   assert(index < fieldOffsets_.size());
-  return decodeField(index, recordBytes().data() + fieldOffsets_[index]);
+  const std::uint8_t* bytes = recordBytes().data() + fieldOffsets_[index];
+  const std::uint64_t address = memoAddress(index);
+  if (address == 0) return decodeField(index, bytes);
+  if (lastMemos_.empty()) lastMemos_.resize(fieldOffsets_.size());
+  if (address != lastMemos_[index].first) {
+    lastMemos_[index] = {0, Null{}};
+    Value decoded = decodeField(index, bytes);
+    lastMemos_[index] = {address, std::move(decoded)};
+  }
+  return lastMemos_[index].second;
 }
 
 bool Cursor::next(std::vector<Value>& row) {
   if (!nextStored()) return false;
-  const std::uint8_t* record = recordBytes().data();
-  const auto& fields = table_.fields();
-  row.resize(fields.size());
-  if (lastMemos_.empty()) lastMemos_.resize(fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::uint64_t address = memoAddress(i);
-    if (address == 0) {
-      row[i] = decodeField(i, record + fieldOffsets_[i]);
-    } else if (address == lastMemos_[i].first) {
-      row[i] = lastMemos_[i].second;
-    } else {
-      lastMemos_[i] = {0, Null{}};
-      row[i] = decodeField(i, record + fieldOffsets_[i]);
-      lastMemos_[i] = {address, row[i]};
-    }
-  }
+  row.resize(fieldOffsets_.size());
+  for (std::size_t i = 0; i < row.size(); ++i) row[i] = value(i);
   return true;
 }
 

@@ -107,7 +107,8 @@ class Cursor {
   // Moves to the next record without decoding it or reading its memo
   // values, for a caller that wants only its stored bytes; false after the last.
   bool nextStored();
-  // The value of field `index` of the record `next` or `nextStored` gave last.
+  // The value of field `index` of the record `next` or `nextStored` gave
+  // last; records that share one memo value have it read and decoded once.
   Value value(std::size_t index);
 
   // The stored bytes of the record `next` gave last, and where in the table
@@ -129,8 +130,7 @@ class Cursor {
   std::string decodeText(std::size_t index, const std::uint8_t* bytes, std::size_t length);
   [[noreturn]] void fail(const std::string& what) const;
 
-  // The memo value each field of `next` read last, by its memoAddress:
-  // records that share one memo have it read and decoded once.
+  // The memo value each field read last, by its memoAddress.
   std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
 
   Table table_;

@@ -321,11 +321,22 @@ TableUpdate::TableUpdate(FileOps& files, const std::string& tablePath, Indexes i
 
 TableUpdate::~TableUpdate() = default;
 
-void TableUpdate::write(const ChangeSource& changes, const Progress& progress) {
+void TableUpdate::write(const ChangeSource& changes, const Progress& progress,
+                        const std::optional<std::vector<std::size_t>>& changing) {
   if (written_) throw Error("The table \"" + tablePath_ + "\" has been written already");
   written_ = true;
+  std::vector<std::size_t> fields;
+  if (changing) {
+    fields = *changing;
+    std::sort(fields.begin(), fields.end());
+    fields.erase(std::unique(fields.begin(), fields.end()), fields.end());
+    if (!fields.empty() && fields.back() >= header_.fields.size())
+      throw Error("The table \"" + tablePath_ + "\" has no field " + std::to_string(fields.back() + 1));
+  } else {
+    for (std::size_t f = 0; f < header_.fields.size(); ++f) fields.push_back(f);
+  }
   try {
-    writeStaged(changes, progress);
+    writeStaged(changes, progress, fields);
   } catch (...) {
     // Nothing of a write that failed stays in the folder.
     try {
@@ -342,20 +353,31 @@ void TableUpdate::write(const ChangeSource& changes, const Progress& progress) {
   }
 }
 
-void TableUpdate::writeStaged(const ChangeSource& changes, const Progress& progress) {
+void TableUpdate::writeStaged(const ChangeSource& changes, const Progress& progress,
+                              const std::vector<std::size_t>& changing) {
   const Table old = Table::open(tablePath_);
   Writing writing(*this);
   Cursor cursor = old.cursor();
-  std::vector<Value> before;
+  const std::size_t fieldCount = header_.fields.size();
+  std::vector<Value> before(fieldCount);
   RecordChanges record;
   std::uint64_t done = 0;
-  while (cursor.next(before)) {
-    record.assign(before.size(), std::nullopt);
+  while (cursor.nextStored()) {
+    for (const std::size_t f : changing) before[f] = cursor.value(f);
+    record.assign(fieldCount, std::nullopt);
     if (!changes(before, record))
       throw Error("The new values of \"" + tablePath_ + "\" end at record " + std::to_string(done + 1) + " of " +
                   std::to_string(header_.recordCount));
-    for (std::size_t f = 0; f < record.size() && f < before.size(); ++f)
-      if (record[f]) writing.apply(f, *record[f], before[f], cursor);
+    std::size_t next = 0;
+    for (std::size_t f = 0; f < record.size() && f < fieldCount; ++f) {
+      const bool mayChange = next < changing.size() && changing[next] == f;
+      if (mayChange) ++next;
+      if (!record[f]) continue;
+      if (!mayChange)
+        throw Error("Internal error: a new value was given for field \"" + header_.fields[f].name + "\" of \"" +
+                    tablePath_ + "\", which was not to change");
+      writing.apply(f, *record[f], before[f], cursor);
+    }
     if (++done % ProgressEvery == 0 && progress) progress(done);
   }
   if (progress) progress(done);

@@ -93,7 +93,12 @@ class TableUpdate {
   // Writes the staged table with the changes applied. Throws Error naming
   // the field and the value that the field cannot hold unchanged, or the key
   // or index a change would break; the folder is then as it was.
-  void write(const ChangeSource& changes, const Progress& progress = {});
+  //
+  // `changing`, when given, names the fields (positions) that may change:
+  // only they are read and given to `changes`, which sees every other field
+  // as Null and must leave it unchanged; those fields keep their bytes.
+  void write(const ChangeSource& changes, const Progress& progress = {},
+             const std::optional<std::vector<std::size_t>>& changing = std::nullopt);
 
   // Whether any record got a new value in that field.
   bool changed(std::size_t field) const { return changed_.at(field); }
@@ -121,7 +126,7 @@ class TableUpdate {
 
  private:
   class Writing;
-  void writeStaged(const ChangeSource& changes, const Progress& progress);
+  void writeStaged(const ChangeSource& changes, const Progress& progress, const std::vector<std::size_t>& changing);
   void followIndexes();
   void refuseDuplicateKeys() const;
   void putInKeyOrder();

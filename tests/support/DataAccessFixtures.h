@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ado/Connection.h"
 #include "platform/ado/Provider.h"
 
 #include <QDir>
@@ -86,7 +87,28 @@ class DataFolders {
     return tables;
   }
 
-  // Runs statements on the scratch database directly.
+  // Runs statements, separated by semicolons, through a connection of this
+  // program, as the run sends its updates: the write-back sees them as its own.
+  void scratchStatements(const char* statements) const {
+    ado::Connection connection;
+    connection.setMode(ado::adModeReadWrite);
+    connection.open(QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=") + scratchFile() +
+                    QStringLiteral(";JET OLEDB:Database Password="));
+    QString statement;
+    for (const QString& piece : QString::fromUtf8(statements).split(QLatin1Char(';'))) {
+      statement += statement.isEmpty() ? piece.trimmed() : QStringLiteral(";") + piece;
+      // A trigger's body holds semicolons of its own.
+      const bool inTrigger = statement.startsWith(QStringLiteral("CREATE TRIGGER"), Qt::CaseInsensitive) &&
+                             !statement.trimmed().endsWith(QStringLiteral("END"), Qt::CaseInsensitive);
+      if (inTrigger) continue;
+      if (!statement.isEmpty()) connection.execute(statement.trimmed());
+      statement.clear();
+    }
+    connection.close();
+  }
+
+  // Runs statements on the scratch database directly, as another program
+  // (or another run) would: the write-back does not see them as its own.
   void scratchSql(const char* sql) const {
     sqlite3* db = nullptr;
     const QByteArray file = scratchFile().toUtf8();

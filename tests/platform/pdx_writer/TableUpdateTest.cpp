@@ -281,6 +281,35 @@ TEST_F(TableUpdateTest, TheCheckRefusesAMemoChangedInTheMemoFileAlone) {
   }
 }
 
+TEST_F(TableUpdateTest, FieldsNamedToChangeAloneAreReadAndAChangeOfAnyOtherIsRefused) {
+  const std::string table = writtenTable({{std::string("ann"), std::string("york"), std::string("long note")},
+                                          {std::string("bob"), std::string("leeds"), Null{}}});
+  const auto before = snapshot(temp.path());
+  {
+    TableUpdate update(files, table);
+    EXPECT_THROW(update.write([](const std::vector<Value>& was, RecordChanges& changes) {
+      if (was.empty()) return false;
+      changes[0] = Value(std::string("X"));
+      return true;
+    }, {}, std::vector<std::size_t>{1}), Error);
+  }
+  EXPECT_EQ(snapshot(temp.path()), before);
+
+  TableUpdate update(files, table);
+  update.write([](const std::vector<Value>& was, RecordChanges& changes) {
+    if (was.empty()) return false;
+    EXPECT_TRUE(std::holds_alternative<Null>(was[0]));  // not read
+    EXPECT_TRUE(std::holds_alternative<Null>(was[2]));
+    changes[1] = Value(upperAscii(std::get<std::string>(was[1])));
+    return true;
+  }, {}, std::vector<std::size_t>{1});
+  update.verify(1, acceptingAll());
+  update.commit();
+  const auto rows = rowsOf(table);
+  EXPECT_EQ(rows[0], (std::vector<Value>{std::string("ann"), std::string("YORK"), std::string("long note")}));
+  EXPECT_EQ(rows[1], (std::vector<Value>{std::string("bob"), std::string("LEEDS"), Null{}}));
+}
+
 TEST_F(TableUpdateTest, RowsThatDoNotMatchTheRecordsInNumberAreRefused) {
   const std::string table = writtenTable({{std::string("a"), Null{}, Null{}}, {std::string("b"), Null{}, Null{}}});
   const auto before = snapshot(temp.path());

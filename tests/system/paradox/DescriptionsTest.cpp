@@ -318,7 +318,7 @@ const Row Rows[] = {
     {"NewValueLongerThanItsField",
      [](Situation& s) {
        StageTable(QStringLiteral("T"), s.access());
-       s.folders.scratchSql("UPDATE T SET A = 'ABCDEFGHIJK' WHERE A = 'x'");
+       s.folders.scratchStatements("UPDATE T SET A = 'ABCDEFGHIJK' WHERE A = 'x'");
        const FieldChange change{QStringLiteral("A"), Case::Upper, {}, false};
        WriteBackTable(QStringLiteral("T"), s.access(), &change);
      },
@@ -327,7 +327,7 @@ const Row Rows[] = {
     {"NewTableOtherThanTheRunMeant",
      [](Situation& s) {
        StageTable(QStringLiteral("T"), s.access());
-       s.folders.scratchSql("UPDATE T SET A = 'zz' WHERE A = 'x'");
+       s.folders.scratchStatements("UPDATE T SET A = 'zz' WHERE A = 'x'");
        const FieldChange change{QStringLiteral("A"), Case::Upper, {}, false};
        WriteBackTable(QStringLiteral("T"), s.access(), &change);
      },

@@ -29,7 +29,7 @@ void ChangeStreet(const test::DataFolders& folders, pdx::FileOps& files) {
   test::FakeTime time(0);
   const DataAccess access{folder, folders.programFolder(), time, ado::Seams{nullptr, &files}};
   StageTable(QStringLiteral("CUSTOMER"), access);
-  folders.scratchSql("UPDATE CUSTOMER SET Street = upper(Street)");
+  folders.scratchStatements("UPDATE CUSTOMER SET Street = upper(Street)");
   const FieldChange change{QStringLiteral("Street"), Case::Upper, {}, false};
   WriteBackTable(QStringLiteral("CUSTOMER"), access, &change);
 }
@@ -129,7 +129,7 @@ TEST(WriteBackCheck, ANewTableThatDiffersFromTheRunKeepsTheOldOne) {
   const DataAccess access{folder, folders.programFolder(), time};
   StageTable(QStringLiteral("T"), access);
   // An update that reached another field than the run's.
-  folders.scratchSql("UPDATE T SET Code = 'x' WHERE Code = '007'; UPDATE T SET City = upper(City);");
+  folders.scratchStatements("UPDATE T SET Code = 'x' WHERE Code = '007'; UPDATE T SET City = upper(City);");
   const FieldChange change{QStringLiteral("City"), Case::Upper, {}, false};
   try {
     WriteBackTable(QStringLiteral("T"), access, &change);
@@ -142,6 +142,45 @@ TEST(WriteBackCheck, ANewTableThatDiffersFromTheRunKeepsTheOldOne) {
   EXPECT_TRUE(ScratchTableExists(QStringLiteral("T"), access));
 }
 
+// What reaches the table is what this program's statements wrote: a column
+// they did not write keeps the table's own bytes, however the scratch copy
+// came to differ, and one they may have written is read and checked.
+TEST(WriteBackCheck, OnlyColumnsTheProgramsStatementsWroteAreReadBack) {
+  const auto attempt = [](const char* ours, const char* behindItsBack) -> std::optional<QString> {
+    test::DataFolders folders;
+    test::WriteTable(folders.path(QStringLiteral("T.db")),
+                     {{"City", pdx::FieldType::Alpha, 20}, {"Code", pdx::FieldType::Alpha, 5}},
+                     {{std::string("oslo"), std::string("007")}, {std::string("bergen"), std::string("1.50")}});
+    const auto before = test::ReadTable(folders.path(QStringLiteral("T.db")));
+    FixedFolderText folder(folders.dataFolder());
+    test::FakeTime time(0);
+    const DataAccess access{folder, folders.programFolder(), time};
+    StageTable(QStringLiteral("T"), access);
+    folders.scratchStatements(ours);
+    if (behindItsBack) folders.scratchSql(behindItsBack);
+    const FieldChange change{QStringLiteral("City"), Case::Upper, {}, false};
+    try {
+      WriteBackTable(QStringLiteral("T"), access, &change);
+    } catch (const Error& error) {
+      return error.description();
+    }
+    const auto after = test::ReadTable(folders.path(QStringLiteral("T.db")));
+    EXPECT_EQ(after.rows[0][0], ado::Value::text(QStringLiteral("OSLO")));
+    EXPECT_EQ(after.rows[1][1], before.rows[1][1]);
+    return std::nullopt;
+  };
+  EXPECT_EQ(attempt("UPDATE T SET City = upper(City)", "UPDATE T SET Code = 'x'"), std::nullopt);
+  const auto triggered = attempt(
+      "CREATE TRIGGER coded AFTER UPDATE OF City ON T BEGIN UPDATE T SET Code = 'x' WHERE rowid = new.rowid; END;"
+      "UPDATE T SET City = upper(City)",
+      nullptr);
+  ASSERT_TRUE(triggered);
+  EXPECT_TRUE(triggered->contains(QStringLiteral("\"Code\""))) << triggered->toStdString();
+  const auto deleted = attempt("UPDATE T SET City = upper(City); DELETE FROM T WHERE City = 'BERGEN'", nullptr);
+  ASSERT_TRUE(deleted);
+  EXPECT_TRUE(deleted->contains(QStringLiteral("end at record 2"))) << deleted->toStdString();
+}
+
 TEST(WriteBackCheck, TheChangedFieldMustHoldTheTransformOrTheValueLeftAlone) {
   const auto attempt = [](const char* update, const QSet<QString>& leftAlone) -> std::optional<QString> {
     test::DataFolders folders;
@@ -152,7 +191,7 @@ TEST(WriteBackCheck, TheChangedFieldMustHoldTheTransformOrTheValueLeftAlone) {
     test::FakeTime time(0);
     const DataAccess access{folder, folders.programFolder(), time};
     StageTable(QStringLiteral("T"), access);
-    folders.scratchSql(update);
+    folders.scratchStatements(update);
     const FieldChange change{QStringLiteral("City"), Case::Upper, leftAlone, false};
     try {
       WriteBackTable(QStringLiteral("T"), access, &change);
