@@ -4,7 +4,7 @@
 // Each measurement runs in a child process of its own, so that its peak
 // memory is its own.
 //
-//   orlintide-bench [--work DIR] [--workloads W1,W2,W3] [--history-rounds N]
+//   orlintide-bench [--work DIR] [--workloads W1,W2,W3] [--rounds N] [--history-rounds N]
 
 #include "platform/pdx/FileCopy.h"
 #include "platform/pdx/FileOps.h"
@@ -58,26 +58,59 @@ struct Result {
   double wholeAside() const { return run.at(QStringLiteral("whole")) - run.at(QStringLiteral("pauses")); }
 };
 
-Result measure(const Workload& workload, const QDir& work, const QString& scratch) {
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Each figure's median over the rounds, so that one disturbed round on a
+// busy machine does not make the figures.
+Figures medians(const std::vector<Figures>& rounds) {
+  Figures result;
+  for (const auto& [name, value] : rounds.front()) {
+    std::vector<double> values;
+    for (const Figures& round : rounds) values.push_back(round.at(name));
+    result[name] = median(values);
+  }
+  return result;
+}
+
+void replaceFolderWithCopy(const QDir& from, const QDir& to) {
+  QDir(to).removeRecursively();
+  QDir().mkpath(to.path());
+  for (const QString& name : from.entryList(QDir::Files))
+    if (!QFile::copy(from.filePath(name), to.filePath(name)))
+      throw std::runtime_error(("cannot copy " + from.filePath(name)).toStdString());
+}
+
+Result measure(const Workload& workload, const QDir& work, const QString& scratch, int rounds) {
   QDir folder(work.filePath(QString::fromLatin1(workload.name)));
   folder.removeRecursively();
   QDir().mkpath(folder.filePath(QStringLiteral("program")));
   QFile::copy(scratch, folder.filePath(QStringLiteral("program/dbTemp.mdb")));
-  QDir().mkpath(folder.filePath(QStringLiteral("data")));
+  QDir().mkpath(folder.filePath(QStringLiteral("pristine")));
+  const QString pristine = folder.filePath(QStringLiteral("pristine/BENCH.db"));
   const QString table = folder.filePath(QStringLiteral("data/BENCH.db"));
+  const QString copy = folder.filePath(QStringLiteral("COPY.db"));
   orl::pdx::PosixFileOps files;
   say(QStringLiteral("%1: generating %2 rows, %3 distinct names...\n").arg(QString::fromLatin1(workload.name)).arg(workload.rows).arg(workload.distinct));
-  orl::pdx::generateTable(files, table.toStdString(), {workload.rows, workload.distinct, 2026, 0});
-  Result result{workload, {}, {}, {}};
-  result.copy = inChild({QStringLiteral("--measure-copy"), table, folder.filePath(QStringLiteral("COPY.db"))});
-  result.run = inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")), QStringLiteral("BENCH"),
-                        QStringLiteral("Name"), folder.filePath(QStringLiteral("program")),
-                        QString::number(orl::pdx::DefaultHistoryEntries)});
-  if (result.run.at(QStringLiteral("updates")) != workload.distinct)
-    throw std::runtime_error("the run did not send one update a distinct value");
-  result.engine = inChild({QStringLiteral("--measure-engine"), table, QStringLiteral("Name"),
-                           folder.filePath(QStringLiteral("engine.sqlite"))});
-  return result;
+  orl::pdx::generateTable(files, pristine.toStdString(), {workload.rows, workload.distinct, 2026, 0});
+  std::vector<Figures> copies, runs, engines;
+  for (int round = 0; round < rounds; ++round) {
+    replaceFolderWithCopy(QDir(folder.filePath(QStringLiteral("pristine"))), QDir(folder.filePath(QStringLiteral("data"))));
+    QFile::remove(copy);
+    QFile::remove(folder.filePath(QStringLiteral("COPY.mb")));
+    copies.push_back(inChild({QStringLiteral("--measure-copy"), table, copy}));
+    runs.push_back(inChild({QStringLiteral("--measure-run"), folder.filePath(QStringLiteral("data")), QStringLiteral("BENCH"),
+                            QStringLiteral("Name"), folder.filePath(QStringLiteral("program")),
+                            QString::number(orl::pdx::DefaultHistoryEntries)}));
+    if (runs.back().at(QStringLiteral("updates")) != workload.distinct)
+      throw std::runtime_error("the run did not send one update a distinct value");
+    engines.push_back(inChild({QStringLiteral("--measure-engine"), pristine, QStringLiteral("Name"),
+                               folder.filePath(QStringLiteral("engine.sqlite"))}));
+  }
+  return {workload, medians(copies), medians(runs), medians(engines)};
 }
 
 // The run's time with the table's history off and on, on fresh copies of
@@ -110,13 +143,6 @@ double timeSwap(const QString& folder, bool history) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void replaceFolderWithCopy(const QDir& from, const QDir& to) {
-  QDir(to).removeRecursively();
-  QDir().mkpath(to.path());
-  for (const QString& name : from.entryList(QDir::Files))
-    if (!QFile::copy(from.filePath(name), to.filePath(name)))
-      throw std::runtime_error(("cannot copy " + from.filePath(name)).toStdString());
-}
 
 HistoryCost measureHistoryCost(const Workload& workload, const QDir& work, const QString& scratch, int rounds) {
   QDir folder(work.filePath(QString::fromLatin1(workload.name) + QStringLiteral("-history")));
@@ -153,11 +179,6 @@ HistoryCost measureHistoryCost(const Workload& workload, const QDir& work, const
   return cost;
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 void print(const std::vector<HistoryCost>& costs) {
   bool met = true;
@@ -277,6 +298,10 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("DIR"));
     const QCommandLineOption loadsOption(QStringLiteral("workloads"), QStringLiteral("Which of W1,W2,W3 to run."),
                                          QStringLiteral("LIST"), QStringLiteral("W1,W2,W3"));
+    const QCommandLineOption roundsOption(
+        QStringLiteral("rounds"),
+        QStringLiteral("Measures each workload N times on fresh copies of its table and prints the medians."),
+        QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption historyOption(
         QStringLiteral("history-rounds"),
         QStringLiteral("Instead of the usual figures, times the run with the table's history off and on, N times "
@@ -285,11 +310,15 @@ int main(int argc, char* argv[]) {
     parser.addOption(workOption);
     parser.addOption(loadsOption);
     parser.addOption(historyOption);
+    parser.addOption(roundsOption);
     parser.process(application);
     bool isNumber = false;
     const int historyRounds = parser.isSet(historyOption) ? parser.value(historyOption).toInt(&isNumber) : 0;
     if (parser.isSet(historyOption) && (!isNumber || historyRounds < 1))
       throw std::runtime_error("--history-rounds needs a whole number from 1");
+
+    const int rounds = parser.value(roundsOption).toInt(&isNumber);
+    if (!isNumber || rounds < 1) throw std::runtime_error("--rounds needs a whole number from 1");
 
     const QString scratch = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dbTemp.mdb"));
     if (!QFile::exists(scratch)) throw std::runtime_error("dbTemp.mdb is not beside the bench");
@@ -310,7 +339,7 @@ int main(int argc, char* argv[]) {
     std::vector<Result> results;
     for (const Workload& workload : Workloads)
       if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
-        results.push_back(measure(workload, work, scratch));
+        results.push_back(measure(workload, work, scratch, rounds));
     if (results.empty()) throw std::runtime_error("no known workload chosen");
     print(results);
     return 0;
