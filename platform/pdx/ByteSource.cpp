@@ -115,4 +115,23 @@ std::unique_ptr<ByteSource> memorySource(std::string name, std::vector<std::uint
   return std::make_unique<MemorySource>(std::move(name), std::move(bytes));
 }
 
+BlockCachedSource::BlockCachedSource(std::shared_ptr<const ByteSource> source, std::size_t blockSize)
+    : source_(std::move(source)), blockSize_(blockSize) {}
+
+void BlockCachedSource::read(std::uint64_t offset, std::span<std::uint8_t> into) const {
+  const std::uint64_t blockAt = offset / blockSize_ * blockSize_;
+  const std::uint64_t end = offset + into.size();
+  if (end > blockAt + blockSize_ || blockAt >= source_->size()) return source_->read(offset, into);
+  if (!loaded_ || blockAt != blockAt_) {
+    loaded_ = false;
+    block_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, source_->size() - blockAt)));
+    source_->read(blockAt, block_);
+    blockAt_ = blockAt;
+    loaded_ = true;
+  }
+  // Past the file's end: the source itself says so.
+  if (end > blockAt_ + block_.size()) return source_->read(offset, into);
+  std::memcpy(into.data(), block_.data() + (offset - blockAt_), into.size());
+}
+
 }  // namespace orl::pdx

@@ -27,4 +27,24 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path);
 
 std::unique_ptr<ByteSource> memorySource(std::string name, std::vector<std::uint8_t> bytes);
 
+// Reads through another source keeping the last aligned block read, so that
+// the small reads that find one memo value in its block (its header, its
+// slot, its bytes), and those of the values beside it, cost one read of the
+// file. A read that does not lie within one block goes straight through.
+// For one reader at a time.
+class BlockCachedSource final : public ByteSource {
+ public:
+  BlockCachedSource(std::shared_ptr<const ByteSource> source, std::size_t blockSize);
+  const std::string& name() const override { return source_->name(); }
+  std::uint64_t size() const override { return source_->size(); }
+  void read(std::uint64_t offset, std::span<std::uint8_t> into) const override;
+
+ private:
+  std::shared_ptr<const ByteSource> source_;
+  std::size_t blockSize_;
+  mutable std::vector<std::uint8_t> block_;  // the bytes of the block at blockAt_ that the file holds
+  mutable std::uint64_t blockAt_ = 0;
+  mutable bool loaded_ = false;
+};
+
 }  // namespace orl::pdx

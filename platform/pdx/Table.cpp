@@ -249,6 +249,7 @@ Table::Table(std::shared_ptr<const ByteSource> table, std::shared_ptr<const Byte
 Cursor Table::cursor() const { return Cursor(*this); }
 
 Cursor::Cursor(const Table& table) : table_(table), nextBlock_(static_cast<std::uint32_t>(table.header().firstBlock)) {
+  if (table.blobs_) blobBlocks_ = std::make_shared<BlockCachedSource>(table.blobs_, BlobBlockSize);
   block_.resize(static_cast<std::size_t>(table.header().blockSize));
   std::size_t offset = 0;
   for (const auto& field : table.fields()) {
@@ -450,7 +451,7 @@ Value Cursor::readBlob(std::size_t index, const std::uint8_t* bytes) {
     data.assign(bytes, bytes + inRecord);
   } else {
     try {
-      data = detail::readBlob(*table_.blobs_, pointer, length);
+      data = detail::readBlob(*blobBlocks_, pointer, length);
     } catch (const Error& error) {
       fail("field \"" + field.name + "\": " + error.what());
     }

@@ -132,6 +132,8 @@ class Cursor {
 
   // The memo value each field read last, by its memoAddress.
   std::vector<std::pair<std::uint64_t, Value>> lastMemos_;
+  // The memo file, read a block at a time: values lie side by side in its blocks.
+  std::shared_ptr<const ByteSource> blobBlocks_;
 
   Table table_;
   std::vector<std::uint8_t> block_;

@@ -68,3 +68,54 @@ TEST(FileSource, EveryPieceIsTheFilesOwnBytesWhereverItLies) {
 }
 
 }  // namespace
+
+namespace {
+
+// Counts the reads that reach the source beneath.
+class CountingSource final : public pdx::ByteSource {
+ public:
+  explicit CountingSource(std::vector<std::uint8_t> bytes) : inner_(pdx::memorySource("counted", std::move(bytes))) {}
+  const std::string& name() const override { return inner_->name(); }
+  std::uint64_t size() const override { return inner_->size(); }
+  void read(std::uint64_t offset, std::span<std::uint8_t> into) const override {
+    ++reads;
+    inner_->read(offset, into);
+  }
+  mutable int reads = 0;
+
+ private:
+  std::unique_ptr<pdx::ByteSource> inner_;
+};
+
+TEST(BlockCachedSource, SmallReadsInOneBlockCostOneReadAndEveryByteIsTheSources) {
+  std::vector<std::uint8_t> bytes(10 * 64 + 30);  // ten blocks of 64 and a short last one
+  std::mt19937 random(7);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+  const auto counting = std::make_shared<CountingSource>(bytes);
+  const pdx::BlockCachedSource cached(counting, 64);
+  const auto piece = [&](std::uint64_t at, std::size_t size) {
+    std::vector<std::uint8_t> into(size);
+    cached.read(at, into);
+    return into;
+  };
+  const auto expected = [&](std::uint64_t at, std::size_t size) {
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+  };
+  // A memo value's header, slot and bytes, and its neighbour's, in one block.
+  EXPECT_EQ(piece(128, 12), expected(128, 12));
+  EXPECT_EQ(piece(140, 5), expected(140, 5));
+  EXPECT_EQ(piece(170, 20), expected(170, 20));
+  EXPECT_EQ(piece(130, 60), expected(130, 60));
+  EXPECT_EQ(counting->reads, 1);
+  // Across a block's end, larger than a block, in the short last block, and past the end.
+  EXPECT_EQ(piece(60, 10), expected(60, 10));
+  EXPECT_EQ(piece(0, 200), expected(0, 200));
+  EXPECT_EQ(piece(645, 25), expected(645, 25));
+  EXPECT_EQ(piece(640, 30), expected(640, 30));
+  EXPECT_THROW(piece(660, 20), pdx::Error);
+  EXPECT_THROW(piece(700, 4), pdx::Error);
+  EXPECT_EQ(piece(128, 4), expected(128, 4));  // another block was read meanwhile: read again
+}
+
+}  // namespace
