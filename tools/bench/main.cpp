@@ -312,13 +312,15 @@ int main(int argc, char* argv[]) {
     parser.addOption(historyOption);
     parser.addOption(roundsOption);
     parser.process(application);
-    bool isNumber = false;
-    const int historyRounds = parser.isSet(historyOption) ? parser.value(historyOption).toInt(&isNumber) : 0;
-    if (parser.isSet(historyOption) && (!isNumber || historyRounds < 1))
-      throw std::runtime_error("--history-rounds needs a whole number from 1");
-
-    const int rounds = parser.value(roundsOption).toInt(&isNumber);
-    if (!isNumber || rounds < 1) throw std::runtime_error("--rounds needs a whole number from 1");
+    const auto count = [&](const QCommandLineOption& option) {
+      bool isNumber = false;
+      const int value = parser.value(option).toInt(&isNumber);
+      if (!isNumber || value < 1)
+        throw std::runtime_error(("--" + option.names().front() + " needs a whole number from 1").toStdString());
+      return value;
+    };
+    const int historyRounds = parser.isSet(historyOption) ? count(historyOption) : 0;
+    const int rounds = count(roundsOption);
 
     const QString scratch = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dbTemp.mdb"));
     if (!QFile::exists(scratch)) throw std::runtime_error("dbTemp.mdb is not beside the bench");
@@ -327,21 +329,19 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(work.path());
 
     const QStringList wanted = parser.value(loadsOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (historyRounds > 0) {
-      std::vector<HistoryCost> costs;
+    // What `measureOne` gives for each chosen workload, in the order of Workloads.
+    const auto measureChosen = [&](const auto& measureOne) {
+      std::vector<decltype(measureOne(Workloads[0]))> measured;
       for (const Workload& workload : Workloads)
         if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
-          costs.push_back(measureHistoryCost(workload, work, scratch, historyRounds));
-      if (costs.empty()) throw std::runtime_error("no known workload chosen");
-      print(costs);
-      return 0;
-    }
-    std::vector<Result> results;
-    for (const Workload& workload : Workloads)
-      if (wanted.contains(QString::fromLatin1(workload.name), Qt::CaseInsensitive))
-        results.push_back(measure(workload, work, scratch, rounds));
-    if (results.empty()) throw std::runtime_error("no known workload chosen");
-    print(results);
+          measured.push_back(measureOne(workload));
+      if (measured.empty()) throw std::runtime_error("no known workload chosen");
+      return measured;
+    };
+    if (historyRounds > 0)
+      print(measureChosen([&](const Workload& w) { return measureHistoryCost(w, work, scratch, historyRounds); }));
+    else
+      print(measureChosen([&](const Workload& w) { return measure(w, work, scratch, rounds); }));
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "orlintide-bench: %s\n", error.what());
