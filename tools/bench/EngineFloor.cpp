@@ -28,6 +28,7 @@ class Database {
     for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(file + QString::fromLatin1(suffix));
     if (sqlite3_open(file.toUtf8().constData(), &db_) != SQLITE_OK) fail("open");
     // What the scratch database uses, so that the floor is the same engine at work.
+    run("PRAGMA page_size=65536");
     run("PRAGMA journal_mode=WAL");
     run("PRAGMA synchronous=OFF");
     run("PRAGMA cache_size=-196608");
