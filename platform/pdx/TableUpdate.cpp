@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace orl::pdx {
 
@@ -490,6 +491,33 @@ std::shared_ptr<const ByteSource> TableUpdate::stagedBlobSource() const {
 
 namespace {
 
+// The old and new stored bytes of the changed field that the check accepted:
+// a field of a million records holds far fewer distinct pairs, and judging
+// one decodes both values and may run the transform. Blob fields are judged
+// every time, as their bytes point into the memo file. Bounded, for memory.
+class AcceptedPairs {
+ public:
+  explicit AcceptedPairs(const Field& field)
+      : width_(isBlobType(field.type) ? 0 : static_cast<std::size_t>(storedWidth(field))) {}
+
+  bool contains(const std::uint8_t* oldBytes, const std::uint8_t* newBytes) {
+    if (width_ == 0) return false;
+    key_.assign(reinterpret_cast<const char*>(oldBytes), width_);
+    key_.append(reinterpret_cast<const char*>(newBytes), width_);
+    return accepted_.contains(key_);
+  }
+  // After `contains` said no for the same pair.
+  void add() {
+    constexpr std::size_t MostKeptBytes = 64 << 20;
+    if (width_ != 0 && (accepted_.size() + 1) * key_.size() <= MostKeptBytes) accepted_.insert(key_);
+  }
+
+ private:
+  std::size_t width_;
+  std::string key_;
+  std::unordered_set<std::string> accepted_;
+};
+
 // Whether a staged record holds what the old one held: every field but
 // `field` byte for byte (memo fields value for value too where the memo file
 // was staged, since their values lie there), `field` as `check` accepts.
@@ -500,12 +528,14 @@ std::optional<std::size_t> firstDifference(const TableHeader& header, const std:
                                            const std::uint8_t* oldBytes, const ValueOf& before,
                                            const std::uint8_t* newBytes, const ValueOf& after,
                                            std::optional<std::size_t> field, const ChangeCheck& check,
-                                           bool memosStaged) {
+                                           AcceptedPairs* accepted, bool memosStaged) {
   for (std::size_t f = 0; f < header.fields.size(); ++f) {
     // The changed field is judged whatever it holds: a value left as it was may be one the run missed.
     if (field && *field == f) {
-      if (check(before(f), after(f))) continue;
-      return f;
+      if (accepted->contains(oldBytes + offsets[f], newBytes + offsets[f])) continue;
+      if (!check(before(f), after(f))) return f;
+      accepted->add();
+      continue;
     }
     const auto width = static_cast<std::size_t>(storedWidth(header.fields[f]));
     if (std::memcmp(oldBytes + offsets[f], newBytes + offsets[f], width) != 0) return f;
@@ -547,6 +577,8 @@ void TableUpdate::verifyInPlace(std::optional<std::size_t> field, const ChangeCh
   Cursor newRows = fresh.cursor();
   const ValueOf before = [&](std::size_t f) { return oldRows.value(f); };
   const ValueOf after = [&](std::size_t f) { return newRows.value(f); };
+  std::optional<AcceptedPairs> accepted;
+  if (field) accepted.emplace(header_.fields.at(*field));
   for (std::uint64_t record = 1;; ++record) {
     const bool hasOld = oldRows.nextStored();
     const bool hasNew = newRows.nextStored();
@@ -557,7 +589,8 @@ void TableUpdate::verifyInPlace(std::optional<std::size_t> field, const ChangeCh
     if (hasOld != hasNew || oldRows.recordOffset() != newRows.recordOffset())
       throw fail("the records are not where they were from row " + std::to_string(record) + " on");
     if (const auto f = firstDifference(header_, offsets, oldRows.recordBytes().data(), before,
-                                       newRows.recordBytes().data(), after, field, check, !stagedBlobs_.empty()))
+                                       newRows.recordBytes().data(), after, field, check,
+                                       accepted ? &*accepted : nullptr, !stagedBlobs_.empty()))
       throw fail("in row " + std::to_string(record) + ", field \"" + header_.fields[*f].name + "\" holds " +
                  describe(after(*f)) + " where it held " + describe(before(*f)));
     if (record % ProgressEvery == 0 && progress) progress(record);
@@ -594,13 +627,16 @@ void TableUpdate::verifyReordered(std::optional<std::size_t> field, const Change
 
   const Table fresh = Table::open(openFileSource(stagedTable_), stagedBlobSource());
   Cursor newRows = fresh.cursor();
+  std::optional<AcceptedPairs> accepted;
+  if (field) accepted.emplace(header_.fields.at(*field));
   for (std::uint64_t record = 1; newRows.next(row); ++record) {
     const auto [first, last] = unmatched.equal_range(unchangedBytes(newRows.recordBytes().data()));
     const auto match = std::find_if(first, last, [&](const auto& candidate) {
       const auto* oldBytes = reinterpret_cast<const std::uint8_t*>(candidate.second.bytes.data());
       return !firstDifference(
           header_, offsets, oldBytes, [&](std::size_t f) { return candidate.second.values[f]; },
-          newRows.recordBytes().data(), [&](std::size_t f) { return row[f]; }, field, check, !stagedBlobs_.empty());
+          newRows.recordBytes().data(), [&](std::size_t f) { return row[f]; }, field, check,
+          accepted ? &*accepted : nullptr, !stagedBlobs_.empty());
     });
     if (match == last)
       throw fail("its record " + std::to_string(record) + " in key order is none of the old records with " +

@@ -113,8 +113,9 @@ class TableUpdate {
   // field but `field` byte for byte (memos value for value), and `field`
   // either as it was or as `check` accepts. Records put in key order are
   // matched to the old ones by content rather than by place. Rebuilt indexes
-  // are checked against the records. Throws Error at the first difference;
-  // the folder is then as it was.
+  // are checked against the records. `check` must judge by the two values
+  // alone: a pair of stored field bytes it accepted once is not asked again.
+  // Throws Error at the first difference; the folder is then as it was.
   void verify(std::optional<std::size_t> field, const ChangeCheck& check, const Progress& progress = {}) const;
 
   // Puts the staged table (and memo file) in place of the old ones and

@@ -12,10 +12,7 @@
 
 #include <QHash>
 
-#include <cstring>
 #include <optional>
-#include <string>
-#include <unordered_set>
 #include <utility>
 
 namespace orl::Paradox {
@@ -187,26 +184,12 @@ void CheckUpdatedTable(const QString& table, const pdx::TableUpdate& update, con
   const pdx::CodePage codePage(header.textCodePage());
   std::optional<ExpectedTexts> expected;
   if (change) expected.emplace(*change);
-  // Records that share a value and its new text share the judgement: each
-  // pair is judged once (short texts only, and up to a bound, for memory).
-  constexpr std::size_t MostJudgedBytes = 512;
-  constexpr std::size_t MostJudgedPairs = 1 << 18;
-  std::unordered_set<std::string> accepted;
   const auto asExpected = [&](const pdx::Value& before, const pdx::Value& after) {
     const pdx::FieldType type = header.fields[*changed].type;
     // Numbers, dates and logical values have no letter case: the field's own type keeps them as they were.
     if (type != pdx::FieldType::Alpha && type != pdx::FieldType::Memo) return before == after;
-    const auto* was = std::get_if<std::string>(&before);
-    const auto* is = std::get_if<std::string>(&after);
-    std::string pair;
-    if (was && is && was->size() + is->size() <= MostJudgedBytes) {
-      pair = std::to_string(was->size()) + ':' + *was + *is;
-      if (accepted.contains(pair)) return true;
-    }
-    const bool right = changedAsExpected(ado::FromParadox(before, type, codePage),
-                                         ado::FromParadox(after, type, codePage), *change, *expected, &codePage);
-    if (right && !pair.empty() && accepted.size() < MostJudgedPairs) accepted.insert(std::move(pair));
-    return right;
+    return changedAsExpected(ado::FromParadox(before, type, codePage), ado::FromParadox(after, type, codePage),
+                             *change, *expected, &codePage);
   };
   try {
     update.verify(changed, asExpected, progress);

@@ -261,6 +261,42 @@ TEST_F(TableUpdateTest, TheCheckRefusesAStagedTableChangedOutsideTheField) {
   EXPECT_EQ(snapshot(temp.path()), before);
 }
 
+TEST_F(TableUpdateTest, TheCheckJudgesEachPairOfOldAndNewBytesOnceAndStillEveryRecord) {
+  std::vector<std::vector<Value>> rows;
+  for (int r = 0; r < 300; ++r)
+    rows.push_back({std::string(r % 3 == 0 ? "ann" : "bob"), std::string("york"), std::string("a note")});
+  const std::string table = writtenTable(rows);
+  int judged = 0;
+  {
+    TableUpdate update(files, table);
+    // The last record gets a new value no other record has.
+    std::size_t seen = 0;
+    update.write([&](const std::vector<Value>& before, RecordChanges& changes) {
+      if (before.empty()) return false;
+      ++seen;
+      changes[0] = Value(seen == rows.size() ? std::string("EVE") : upperAscii(std::get<std::string>(before[0])));
+      return true;
+    });
+    update.verify(0, [&](const Value&, const Value&) { return ++judged, true; });
+    EXPECT_EQ(judged, 3);  // ann, bob and the one changed to EVE
+    // A check that refuses only the odd one out still finds it, in the last record.
+    judged = 0;
+    try {
+      update.verify(0, [&](const Value&, const Value& is) { return ++judged, std::get<std::string>(is) != "EVE"; });
+      ADD_FAILURE() << "the record changed against the check was accepted";
+    } catch (const Error& error) {
+      EXPECT_NE(std::string(error.what()).find("row 300"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(judged, 3);
+  }
+  // Memo values are judged every time: their bytes in the record point into the memo file.
+  TableUpdate memos(files, table);
+  memos.write(changing(2, upperAscii));
+  judged = 0;
+  memos.verify(2, [&](const Value&, const Value&) { return ++judged, true; });
+  EXPECT_EQ(judged, 300);
+}
+
 TEST_F(TableUpdateTest, TheCheckRefusesAMemoChangedInTheMemoFileAlone) {
   std::string notes(500, 'n');
   const std::string table = writtenTable({{std::string("ann"), std::string("york"), notes}});
