@@ -2,6 +2,8 @@
 
 #include "platform/ado/ParadoxExport.h"
 #include "platform/ado/ScratchLock.h"
+#include "platform/ado/ScratchStatement.h"
+#include "platform/ado/ValueRows.h"
 #include "platform/common/Error.h"
 
 #include <QFile>
@@ -24,6 +26,24 @@
 #include <optional>
 
 namespace orl::ado {
+
+Error sqliteError(sqlite3* db, const QString& statement) {
+  return Error::provider(QStringLiteral("The scratch database refused a statement: %1 (statement: %2)")
+                             .arg(QString::fromUtf8(sqlite3_errmsg(db)), statement));
+}
+
+Prepared::Prepared(sqlite3* db, const QByteArray& sql, const QString& shownAs) {
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_, &tail) != SQLITE_OK)
+    throw sqliteError(db, shownAs);
+  if (!statement_) throw Error::provider(QStringLiteral("Internal error: an empty statement: %1").arg(shownAs));
+  if (!QByteArray(tail).trimmed().isEmpty()) {
+    sqlite3_finalize(statement_);
+    throw Error::provider(QStringLiteral("Internal error: more than one statement was sent at once: %1").arg(shownAs));
+  }
+}
+
+QByteArray quotedName(const QString& name) { return '"' + name.toUtf8().replace("\"", "\"\"") + '"'; }
 
 namespace {
 
@@ -67,38 +87,6 @@ const ScratchType* scratchTypeDeclaredAs(const char* declared) {
   return nullptr;
 }
 
-QByteArray quoted(const QString& name) {
-  return '"' + name.toUtf8().replace("\"", "\"\"") + '"';
-}
-
-Error sqliteError(sqlite3* db, const QString& statement) {
-  return Error::provider(QStringLiteral("The scratch database refused a statement: %1 (statement: %2)")
-                             .arg(QString::fromUtf8(sqlite3_errmsg(db)), statement));
-}
-
-// A prepared statement that is finalised on the way out.
-class Prepared {
- public:
-  Prepared(sqlite3* db, const QByteArray& sql, const QString& shownAs) {
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_, &tail) != SQLITE_OK)
-      throw sqliteError(db, shownAs);
-    if (!statement_) throw Error::provider(QStringLiteral("Internal error: an empty statement: %1").arg(shownAs));
-    // Only one statement a call: anything after it would otherwise be ignored.
-    if (!QByteArray(tail).trimmed().isEmpty()) {
-      sqlite3_finalize(statement_);
-      throw Error::provider(
-          QStringLiteral("Internal error: more than one statement was sent at once: %1").arg(shownAs));
-    }
-  }
-  ~Prepared() { sqlite3_finalize(statement_); }
-  Prepared(const Prepared&) = delete;
-  Prepared& operator=(const Prepared&) = delete;
-  sqlite3_stmt* get() const { return statement_; }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-};
 
 Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type) {
   switch (sqlite3_column_type(statement, column)) {
@@ -597,6 +585,7 @@ void ScratchDatabase::requireBatchKept(const QString& statement) {
 }
 
 void ScratchDatabase::forgetUpdate() {
+  valueRows_.reset();
   sqlite3_finalize(updateValue_);
   sqlite3_finalize(updateNull_);
   updateValue_ = updateNull_ = nullptr;
@@ -607,11 +596,27 @@ void ScratchDatabase::forgetUpdate() {
 bool ScratchDatabase::updateFast(const QString& statement) {
   const auto form = updateForm(statement);
   if (!form) return false;
-  if (!updateValue_ || updateTable_ != form->table || updateField_ != form->field) {
+  const bool byIndex = updateValue_ && updateTable_ == form->table && updateField_ == form->field;
+  if (!byIndex) {
+    if (!valueRows_ || !valueRows_->describes(form->table, form->field) || !valueRows_->current())
+      valueRows_ = readValueRows(form->table, form->field);
+    if (valueRows_) {
+      try {
+        valueRows_->update(form->old ? std::optional<QByteArray>(form->old->toUtf8()) : std::nullopt,
+                           form->replacement.toUtf8(), statement);
+      } catch (const Error&) {
+        valueRows_.reset();
+        requireBatchKept(statement);
+        throw;
+      }
+      return true;
+    }
+  }
+  if (!byIndex) {
     forgetUpdate();
     indexColumn(form->table, form->field);
-    const QByteArray start = "UPDATE " + quoted(form->table) + " SET " + quoted(form->field) + "=?1 WHERE " +
-                             quoted(form->field);
+    const QByteArray start = "UPDATE " + quotedName(form->table) + " SET " + quotedName(form->field) + "=?1 WHERE " +
+                             quotedName(form->field);
     const QByteArray byValue = start + "=?2", byNull = start + " IS NULL";
     if (sqlite3_prepare_v2(db_, byValue.constData(), static_cast<int>(byValue.size()), &updateValue_, nullptr) !=
             SQLITE_OK ||
@@ -690,6 +695,7 @@ std::unique_ptr<Rows> ScratchDatabase::execute(const QString& statement) {
     }
   }
   if (!statement.startsWith(QStringLiteral("select top "), Qt::CaseInsensitive)) {
+    if (auto values = distinctValues(statement)) return values;
     indexColumnOf(statement);
     return runPlain(statement);
   }
@@ -739,20 +745,79 @@ void ScratchDatabase::indexColumnOf(const QString& statement) {
   // each update from reading the whole table.
   static const QRegularExpression update(QStringLiteral("^update \\[([^\\]]*)\\] set \\[([^\\]]*)\\]="),
                                          QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression distinct(QStringLiteral("^SELECT distinct `([^`]*)` FROM `([^`]*)`$"),
-                                           QRegularExpression::CaseInsensitiveOption);
   if (const auto match = update.match(statement); match.hasMatch())
     indexColumn(match.captured(1), match.captured(2));
-  else if (const auto values = distinct.match(statement); values.hasMatch())
-    indexColumn(values.captured(2), values.captured(1));
+  else if (const auto values = distinctForm(statement))
+    indexColumn(values->first, values->second);
+}
+
+std::optional<std::pair<QString, QString>> ScratchDatabase::distinctForm(const QString& statement) {
+  static const QRegularExpression distinct(QStringLiteral("^SELECT distinct `([^`]*)` FROM `([^`]*)`$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+  const auto match = distinct.match(statement);
+  if (!match.hasMatch()) return std::nullopt;
+  return std::pair{match.captured(2), match.captured(1)};
+}
+
+std::unique_ptr<ValueRows> ScratchDatabase::readValueRows(const QString& table, const QString& field,
+                                                          int* adoType) {
+  std::vector<ScratchColumn> columns;
+  try {
+    columns = tableColumns(table);
+  } catch (const Error&) {
+    return nullptr;  // the statement itself says what is missing
+  }
+  // Only text and memo columns hold nothing but texts, blobs and nulls, which are told apart by their bytes.
+  const auto column = std::find_if(columns.begin(), columns.end(), [&](const ScratchColumn& c) {
+    return folded(c.name.toUtf8().constData()) == folded(field.toUtf8().constData());
+  });
+  if (column == columns.end() ||
+      (column->scratchType != QLatin1String("TEXT") && column->scratchType != QLatin1String("MEMO")))
+    return nullptr;
+  QByteArray rowid;
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    const bool shadowed = std::any_of(columns.begin(), columns.end(), [&](const ScratchColumn& c) {
+      return folded(c.name.toUtf8().constData()) == QLatin1String(name);
+    });
+    if (!shadowed) {
+      rowid = name;
+      break;
+    }
+  }
+  if (rowid.isEmpty()) return nullptr;
+  try {
+    // A trigger or a cascading foreign key could change the column behind the updates' backs.
+    Prepared behindTheBacks(db_,
+                            "SELECT (SELECT count(*) FROM sqlite_master WHERE type = 'trigger') + "
+                            "(SELECT foreign_keys FROM pragma_foreign_keys)",
+                            table);
+    if (sqlite3_step(behindTheBacks.get()) != SQLITE_ROW || sqlite3_column_int64(behindTheBacks.get(), 0) != 0)
+      return nullptr;
+    auto rows = std::make_unique<ValueRows>(db_, table, field, rowid);
+    if (adoType) *adoType = scratchTypeNamed(column->scratchType)->adoType;
+    return rows;
+  } catch (const Error&) {
+    return nullptr;  // a table without row ids: the index serves
+  }
+}
+
+std::unique_ptr<Rows> ScratchDatabase::distinctValues(const QString& statement) {
+  const auto form = distinctForm(statement);
+  if (!form) return nullptr;
+  int adoType = 0;
+  valueRows_ = readValueRows(form->first, form->second, &adoType);
+  if (!valueRows_) return nullptr;
+  std::vector<std::vector<Value>> rows;
+  for (Value& value : valueRows_->distinct()) rows.push_back({std::move(value)});
+  return std::make_unique<RowsInMemory>(std::vector<Column>{{form->second, adoType}}, std::move(rows));
 }
 
 void ScratchDatabase::indexColumn(const QString& table, const QString& field) {
   const std::pair<QString, QString> key{table, field};
   if (indexed_.contains(key)) return;
   const QByteArray name = "orlintide_" + key.first.toUtf8().toHex() + "_" + key.second.toUtf8().toHex();
-  const QByteArray sql = "CREATE INDEX IF NOT EXISTS " + quoted(QString::fromLatin1(name)) + " ON " +
-                         quoted(key.first) + "(" + quoted(key.second) + ")";
+  const QByteArray sql = "CREATE INDEX IF NOT EXISTS " + quotedName(QString::fromLatin1(name)) + " ON " +
+                         quotedName(key.first) + "(" + quotedName(key.second) + ")";
   sqlite3_stmt* creating = nullptr;
   // A table or field that does not exist fails the update itself, with its own message.
   if (sqlite3_prepare_v2(db_, sql.constData(), static_cast<int>(sql.size()), &creating, nullptr) == SQLITE_OK &&
@@ -766,7 +831,7 @@ void ScratchDatabase::createTable(const QString& table, const QString& columnLis
     return Error::provider(QStringLiteral("Internal error: the scratch table's definition cannot be read: `%1`(%2);")
                                .arg(table, columnList));
   };
-  QByteArray sql = "CREATE TABLE " + quoted(table) + "(";
+  QByteArray sql = "CREATE TABLE " + quotedName(table) + "(";
   qsizetype at = 0;
   bool first = true;
   while (at < columnList.size()) {
@@ -782,7 +847,7 @@ void ScratchDatabase::createTable(const QString& table, const QString& columnLis
       throw Error::provider(
           QStringLiteral("Internal error: the column type '%1' of column '%2' is not known.").arg(typeName, name));
     if (!first) sql += ',';
-    sql += quoted(name) + ' ' + type->declared;
+    sql += quotedName(name) + ' ' + type->declared;
     first = false;
     at = end + 1;
   }
@@ -814,7 +879,7 @@ void ScratchDatabase::insertRow(const QString& statement, QStringView table, QSt
   if (!insert_ || insertTable_ != table) {
     forgetPrepared();
     const auto columns = tableColumns(table.toString());
-    QByteArray sql = "INSERT INTO " + quoted(table.toString()) + " VALUES(";
+    QByteArray sql = "INSERT INTO " + quotedName(table.toString()) + " VALUES(";
     for (std::size_t c = 0; c < columns.size(); ++c) {
       sql += c ? ",?" : "?";
       const QString& type = columns[c].scratchType;
@@ -892,12 +957,12 @@ std::unique_ptr<Rows> ScratchDatabase::firstRows(const QString& table, std::int6
                                                  const std::vector<std::size_t>& columns) {
   const std::vector<ScratchColumn> all = tableColumns(table);
   QByteArray list;
-  for (const std::size_t c : columns) list += (list.isEmpty() ? "" : ",") + quoted(all.at(c).name);
+  for (const std::size_t c : columns) list += (list.isEmpty() ? "" : ",") + quotedName(all.at(c).name);
   const QByteArray limit = " LIMIT " + QByteArray::number(count);
-  const QByteArray sql = "SELECT " + list + " FROM " + quoted(table) + " ORDER BY rowid" + limit;
+  const QByteArray sql = "SELECT " + list + " FROM " + quotedName(table) + " ORDER BY rowid" + limit;
   auto rows = std::make_unique<QueryRows>(db_, std::make_unique<Prepared>(db_, sql, QString::fromUtf8(sql)),
                                           QString::fromUtf8(sql), nullptr);
-  const QByteArray counting = "SELECT count(*) FROM (SELECT 1 FROM " + quoted(table) + limit + ")";
+  const QByteArray counting = "SELECT count(*) FROM (SELECT 1 FROM " + quotedName(table) + limit + ")";
   rows->countBy(Prepared(db_, counting, QString::fromUtf8(counting)));
   return rows;
 }

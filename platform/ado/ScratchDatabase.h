@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -17,6 +18,7 @@ struct sqlite3_stmt;
 namespace orl::ado {
 
 class QueryRows;
+class ValueRows;
 
 // The failures that a missing scratch database, and one this user may not
 // write (or whose folder this user may not create journals in), are reported with.
@@ -91,6 +93,14 @@ class ScratchDatabase final : public Provider {
   void insertRow(const QString& statement, QStringView table, QStringView valueList);
   void exportTable(std::int64_t count, const QString& folder, const QString& fileName, const QString& table);
   void indexColumnOf(const QString& statement);
+  // The table and field of the run's query of a field's distinct values.
+  static std::optional<std::pair<QString, QString>> distinctForm(const QString& statement);
+  // The rows of each value of a text or memo column; none for a column of
+  // another type, or one that cannot be read so.
+  std::unique_ptr<ValueRows> readValueRows(const QString& table, const QString& field, int* adoType = nullptr);
+  // The run's query of a field's distinct values answered from the rows of
+  // each value, which its updates then use; none where they cannot serve.
+  std::unique_ptr<Rows> distinctValues(const QString& statement);
   void indexColumn(const QString& table, const QString& field);
   // Carries out the run's update forms through prepared statements; false
   // for any other statement.
@@ -126,6 +136,7 @@ class ScratchDatabase final : public Provider {
   QString updateTable_, updateField_;
   sqlite3_stmt* updateValue_ = nullptr;
   sqlite3_stmt* updateNull_ = nullptr;
+  std::unique_ptr<ValueRows> valueRows_;
   bool inBatch_ = false;
   QString sharedFile_;  // the file's canonical path
   std::unique_ptr<StagedExport> staged_;

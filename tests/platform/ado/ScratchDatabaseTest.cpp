@@ -109,13 +109,84 @@ TEST_F(ScratchDatabaseTest, RefusesWhatItWouldOtherwiseIgnoreOrMisread) {
   EXPECT_EQ(recorder.all.size(), 6);
 }
 
-TEST_F(ScratchDatabaseTest, UpdatesFindTheirRowsThroughAnIndexOnTheField) {
-  connection.execute(QStringLiteral("CREATE TABLE `T`(`City` TEXT);"));
-  connection.execute(QStringLiteral("INSERT INTO `T` VALUES('o''hara')"));
-  connection.execute(QStringLiteral("update [T] set [City]='O''HARA' where [City]='o''hara'"));
-  EXPECT_EQ(onlyRow(QStringLiteral("select * from [T]"))[0], Value::text(QStringLiteral("O'HARA")));
-  const auto plan = onlyRow(QStringLiteral("select count(*) from sqlite_master where type = 'index' and tbl_name = 'T'"));
-  EXPECT_EQ(plan[0], Value::int32(1));
+// The values of one column of T, in row order, as text ("(null)", "(n bytes)" for the others).
+QStringList columnOf(Connection& connection, const QString& column) {
+  RecordSet records;
+  records.open(QStringLiteral("select %1 from T order by rowid").arg(column), connection, adOpenStatic,
+               adLockOptimistic);
+  QStringList values;
+  for (; !records.eof(); records.moveNext()) {
+    const Value& value = records.fields().item(0).value();
+    values << (value.isNull()                      ? QStringLiteral("(null)")
+               : value.kind() == Value::Kind::Bytes ? QStringLiteral("(%1 bytes)").arg(value.asBytes().size())
+                                                    : value.toText());
+  }
+  return values;
+}
+
+QStringList distinctOf(Connection& connection, const QString& sql) {
+  RecordSet records;
+  records.open(sql, connection, adOpenStatic, adLockOptimistic);
+  QStringList values;
+  for (; !records.eof(); records.moveNext()) {
+    const Value& value = records.fields().item(0).value();
+    values << (value.isNull() ? QStringLiteral("(null)")
+               : value.kind() == Value::Kind::Bytes ? QStringLiteral("(bytes)") : value.toText());
+  }
+  return values;
+}
+
+TEST_F(ScratchDatabaseTest, ATextFieldsDistinctValuesAndUpdatesNeedNoIndexAndKeepUpWithEveryChange) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`rowid` TEXT,`City` TEXT,`Day` DATETIME);"));
+  for (const char* row : {"'1', 'b', '2001-01-01'", "'2', 'a', '2001-01-02'", "'3', NULL, NULL", "'4', X'01', NULL",
+                          "'5', 'é', NULL", "'6', 'B', NULL", "'7', 'a', NULL"})
+    connection.execute(QStringLiteral("INSERT INTO `T` VALUES(%1)").arg(QString::fromUtf8(row)));
+  // In the order an index gives them: null, texts by their bytes, blobs; as SQLite sorts them itself.
+  const QStringList expected{"(null)", "B", "a", "b", "é", "(bytes)"};
+  EXPECT_EQ(distinctOf(connection, QStringLiteral("SELECT distinct `City` FROM `T`")), expected);
+  EXPECT_EQ(distinctOf(connection, QStringLiteral("SELECT distinct City FROM T ORDER BY City")), expected);
+
+  // A chain of updates reaches the rows an earlier one changed.
+  connection.execute(QStringLiteral("update [T] set [City]='b' where [City]='a'"));
+  connection.execute(QStringLiteral("update [T] set [City]='B' where [City]='b'"));
+  connection.execute(QStringLiteral("update [T] set [City]='' where [City] is null "));
+  EXPECT_EQ(columnOf(connection, QStringLiteral("City")),
+            (QStringList{"B", "B", "", "(1 bytes)", "é", "B", "B"}));
+
+  // Another connection's change between two updates is seen by the next.
+  {
+    Connection other{Seams{&recorder, nullptr}};
+    other.setMode(adModeReadWrite);
+    other.open(scratchString(folders));
+    other.execute(QStringLiteral("INSERT INTO `T` VALUES('8', 'é', NULL)"));
+    other.close();
+  }
+  connection.execute(QStringLiteral("update [T] set [City]='É' where [City]='é'"));
+  // So is this connection's own statement of another form.
+  connection.execute(QStringLiteral("INSERT INTO T(rowid, City) VALUES('9', 'B')"));
+  connection.execute(QStringLiteral("update [T] set [City]='x' where [City]='B'"));
+  EXPECT_EQ(columnOf(connection, QStringLiteral("City")),
+            (QStringList{"x", "x", "", "(1 bytes)", "É", "x", "x", "É", "x"}));
+  // A column named rowid keeps its own values.
+  EXPECT_EQ(columnOf(connection, QStringLiteral("\"rowid\"")).first(), QStringLiteral("1"));
+
+  // No index was made for the text field; a field of another type finds its rows through one.
+  const auto indexes = [&] {
+    return onlyRow(QStringLiteral("select count(*) from sqlite_master where type = 'index' and tbl_name = 'T'"))[0];
+  };
+  EXPECT_EQ(indexes(), Value::int32(0));
+  connection.execute(QStringLiteral("update [T] set [Day]='2002-02-02' where [Day]='2001-01-02'"));
+  EXPECT_EQ(indexes(), Value::int32(1));
+  EXPECT_EQ(columnOf(connection, QStringLiteral("Day")).mid(0, 2),
+            (QStringList{"2001-01-01", "2002-02-02"}));
+
+  // A trigger may change the field behind the updates' backs: they find their rows by the field itself.
+  connection.execute(QStringLiteral("CREATE TRIGGER follow AFTER UPDATE OF City ON T WHEN new.City = 'y' "
+                                    "BEGIN UPDATE T SET City = 'y' WHERE City = 'É'; END"));
+  connection.execute(QStringLiteral("update [T] set [City]='y' where [City]='x'"));
+  connection.execute(QStringLiteral("update [T] set [City]='z' where [City]='y'"));
+  EXPECT_EQ(columnOf(connection, QStringLiteral("City")),
+            (QStringList{"z", "z", "", "(1 bytes)", "z", "z", "z", "z", "z"}));
 }
 
 TEST_F(ScratchDatabaseTest, TheRunsUpdateFormsChangeExactlyTheirRowsWhateverTheQuotes) {

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/ado/Value.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace orl::ado {
+
+// Which rows of a scratch table hold each value of one of its text columns,
+// read in one pass. The run asks for a column's distinct values and then
+// sends one update a value; finding a value's rows here spares SQLite an
+// index on the column, which costs more to build and to keep in step than
+// the updates themselves. Good only while the updates made through it are
+// all that change the table: the owner forgets it on any other statement,
+// and `current` tells when another connection has changed the database.
+class ValueRows {
+ public:
+  // Reads `field` of `table`, a column whose values can only be texts,
+  // blobs and nulls; `rowid` is a name of the rows' ids that no column of
+  // the table shadows.
+  ValueRows(sqlite3* db, const QString& table, const QString& field, const QByteArray& rowid);
+  ~ValueRows();
+  ValueRows(const ValueRows&) = delete;
+  ValueRows& operator=(const ValueRows&) = delete;
+
+  bool describes(const QString& table, const QString& field) const { return table_ == table && field_ == field; }
+  // Whether no other connection has committed a change since the column was read.
+  bool current() const;
+  // The distinct values in the order an index on the column gives them:
+  // null first, then texts, then blobs, each kind by its bytes.
+  std::vector<Value> distinct() const;
+  // Sets the rows holding the text `old` (the null rows without it) to
+  // `replacement`, one row at a time. A failure is raised as `shownAs`'s;
+  // the rows before it keep their new value, and these rows are then to be
+  // forgotten, as SQLite may have undone more than this update. (A savepoint
+  // around each value would copy every page it touches aside first.)
+  void update(const std::optional<QByteArray>& old, const QByteArray& replacement, const QString& shownAs);
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
+  };
+  using RowsOfText = std::unordered_map<std::string, std::vector<std::int64_t>, Hash, std::equal_to<>>;
+
+  std::int64_t dataVersion() const;
+
+  sqlite3* db_;
+  QString table_, field_;
+  sqlite3_stmt* setByRow_ = nullptr;
+  sqlite3_stmt* version_ = nullptr;
+  std::int64_t readAtVersion_ = 0;
+  RowsOfText texts_;
+  std::vector<std::int64_t> nulls_;
+  std::vector<std::string> blobs_;  // distinct, sorted; no text update reaches them
+};
+
+}  // namespace orl::ado
