@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace orl::bench {
@@ -123,53 +124,57 @@ Figures MeasureEngineFloor(const QString& tableFile, const QString& field, const
   database.run("COMMIT");
   const double inserts = secondsSince(start) - reading;
 
+  // The rows of each value of the field, read once; its distinct values are those.
   start = Clock::now();
-  database.run("CREATE INDEX i ON t(" + quoted(field.toStdString()) + ")");
-  const double index = secondsSince(start);
+  const std::string name = quoted(field.toStdString());
+  std::unordered_map<std::string, std::vector<sqlite3_int64>> rowsOfValue;
+  {
+    const Statement values(database.prepare("SELECT rowid, " + name + " FROM t"));
+    while (sqlite3_step(values.get()) == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(values.get(), 1));
+      rowsOfValue[text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(values.get(), 1)))
+                       : std::string()]
+          .push_back(sqlite3_column_int64(values.get(), 0));
+    }
+  }
+  const double valueRows = secondsSince(start);
 
   start = Clock::now();
-  std::vector<QString> distinct;
-  {
-    const Statement values(database.prepare("SELECT DISTINCT " + quoted(field.toStdString()) + " FROM t"));
-    while (sqlite3_step(values.get()) == SQLITE_ROW)
-      distinct.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(values.get(), 0))));
-  }
   database.run("BEGIN");
   {
-    const std::string name = quoted(field.toStdString());
-    const Statement update(database.prepare("UPDATE t SET " + name + "=?1 WHERE " + name + "=?2"));
-    for (const QString& value : distinct) {
-      const QByteArray before = value.toUtf8(), after = value.toUpper().toUtf8();
+    const Statement update(database.prepare("UPDATE t SET " + name + "=?1 WHERE rowid=?2"));
+    for (const auto& [value, rows] : rowsOfValue) {
+      const QByteArray after = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())).toUpper().toUtf8();
       sqlite3_bind_text64(update.get(), 1, after.constData(), static_cast<sqlite3_uint64>(after.size()), SQLITE_STATIC,
                           SQLITE_UTF8);
-      sqlite3_bind_text64(update.get(), 2, before.constData(), static_cast<sqlite3_uint64>(before.size()), SQLITE_STATIC,
-                          SQLITE_UTF8);
-      step(database, update.get());
+      for (const sqlite3_int64 row : rows) {
+        sqlite3_bind_int64(update.get(), 2, row);
+        step(database, update.get());
+      }
     }
   }
   database.run("COMMIT");
   const double updates = secondsSince(start);
 
-  // The export reads the table twice: once to choose the field types, once to write.
+  // The export reads the one column the updates wrote, in row order.
   start = Clock::now();
   std::uint64_t bytes = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    const Statement read(database.prepare("SELECT * FROM t ORDER BY rowid"));
-    while (sqlite3_step(read.get()) == SQLITE_ROW)
-      for (int c = 0; c < sqlite3_column_count(read.get()); ++c) {
-        if (sqlite3_column_type(read.get(), c) == SQLITE_TEXT) sqlite3_column_text(read.get(), c);
-        bytes += static_cast<std::uint64_t>(sqlite3_column_bytes(read.get(), c));
-      }
+  {
+    const Statement read(database.prepare("SELECT " + name + " FROM t ORDER BY rowid"));
+    while (sqlite3_step(read.get()) == SQLITE_ROW) {
+      sqlite3_column_text(read.get(), 0);
+      bytes += static_cast<std::uint64_t>(sqlite3_column_bytes(read.get(), 0));
+    }
   }
   const double reads = secondsSince(start);
   if (bytes == 0 && table.header().recordCount > 0) throw std::runtime_error("engine floor: nothing was read back");
   return {{QStringLiteral("engine_table_read"), reading},
           {QStringLiteral("engine_insert"), inserts},
-          {QStringLiteral("engine_index"), index},
+          {QStringLiteral("engine_value_rows"), valueRows},
           {QStringLiteral("engine_updates"), updates},
           {QStringLiteral("engine_reads"), reads},
-          {QStringLiteral("engine"), inserts + index + updates + reads},
-          {QStringLiteral("engine_distinct"), static_cast<double>(distinct.size())}};
+          {QStringLiteral("engine"), inserts + valueRows + updates + reads},
+          {QStringLiteral("engine_distinct"), static_cast<double>(rowsOfValue.size())}};
 }
 
 }  // namespace orl::bench

@@ -6,8 +6,9 @@ namespace orl::bench {
 
 // What the scratch engine alone needs for the work a run gives it: the rows
 // of the table at `tableFile` inserted through one prepared statement in
-// one transaction, `field` indexed, one prepared update a distinct value,
-// and the table read twice as the export does, in a fresh SQLite file at
+// one transaction, the rows of each value of `field` read once, each row
+// updated through one prepared statement, and the field read in row order
+// as the export reads it, in a fresh SQLite file at
 // `databaseFile` with the scratch database's settings. No statement text
 // is built or read, and nothing is checked or written back: a run cannot
 // take less than this.
