@@ -2,7 +2,6 @@
 
 #include "platform/common/Error.h"
 
-
 #include <array>
 #include <bit>
 #include <charconv>
@@ -39,24 +38,32 @@ bool isRealDate(int year, int month, int day) {
 // A date field reaches about 5.9 million years either side of year 1.
 constexpr int MaxYearDigits = 7;
 
-}  // namespace
-
-QString DateText(const pdx::Date& date) {
-  if (date.year < 0 || date.year > 9999 || date.month < 0 || date.month > 99 || date.day < 0 || date.day > 99) {
-    const QString year = QStringLiteral("%1").arg(std::abs(static_cast<long long>(date.year)), 4, 10, QLatin1Char('0'));
-    return QStringLiteral("%1%2-%3-%4")
-        .arg(date.year < 0 ? QStringLiteral("-") : QString(), year)
-        .arg(date.month, 2, 10, QLatin1Char('0'))
-        .arg(date.day, 2, 10, QLatin1Char('0'));
-  }
-  char text[10];
+// A date of four-digit year written by hand into `text` (10 characters);
+// false for any other, which takes the general form.
+bool writeShortDate(const pdx::Date& date, char* text) {
+  if (date.year < 0 || date.year > 9999 || date.month < 0 || date.month > 99 || date.day < 0 || date.day > 99)
+    return false;
   char* at = text;
   appendDigits(at, date.year, 4);
   *at++ = '-';
   appendDigits(at, date.month, 2);
   *at++ = '-';
   appendDigits(at, date.day, 2);
-  return QString::fromLatin1(text, at - text);
+  return true;
+}
+
+}  // namespace
+
+QString DateText(const pdx::Date& date) {
+  char text[10];
+  if (!writeShortDate(date, text)) {
+    const QString year = QStringLiteral("%1").arg(std::abs(static_cast<long long>(date.year)), 4, 10, QLatin1Char('0'));
+    return QStringLiteral("%1%2-%3-%4")
+        .arg(date.year < 0 ? QStringLiteral("-") : QString(), year)
+        .arg(date.month, 2, 10, QLatin1Char('0'))
+        .arg(date.day, 2, 10, QLatin1Char('0'));
+  }
+  return QString::fromLatin1(text, sizeof text);
 }
 
 QString TimeText(const pdx::TimeOfDay& time) {
@@ -118,6 +125,37 @@ QString Value::toText() const {
   }
   throw Error(ErrorNumber::InvalidCall,
               QStringLiteral("A binary value of %1 bytes has no text form.").arg(asBytes().size()));
+}
+
+void Value::appendText(QString& out) const {
+  char text[32];
+  const auto append = [&](std::to_chars_result written) {
+    out.append(QLatin1String(text, static_cast<qsizetype>(written.ptr - text)));
+  };
+  switch (kind()) {
+    case Kind::Text:
+      out += asText();
+      return;
+    case Kind::Int16:
+    case Kind::Int32:
+      append(std::to_chars(text, text + sizeof text, asInteger()));
+      return;
+    case Kind::Double:
+      append(std::to_chars(text, text + sizeof text, asDouble()));
+      return;
+    case Kind::Boolean:
+      out.append(asBoolean() ? QLatin1String("True") : QLatin1String("False"));
+      return;
+    case Kind::Date:
+      if (writeShortDate(asDate(), text)) {
+        out.append(QLatin1String(text, 10));
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  out += toText();
 }
 
 bool operator==(const Value& a, const Value& b) { return a.content_ == b.content_; }

@@ -40,6 +40,9 @@ class Value {
   // empty text. Years are astronomical, of four digits or more: 0000 is the
   // year before year 1 and -0001 the one before that ("-0001-12-31"). Bytes have no text form: asking for one raises orl::Error.
   QString toText() const;
+  // Appends the standard text form to `out`: numbers, dates and booleans
+  // straight from their digits, without a string of their own.
+  void appendText(QString& out) const;
 
   const QString& asText() const { return std::get<Text>(content_).value; }
   std::int32_t asInteger() const;

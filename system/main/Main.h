@@ -20,9 +20,10 @@ inline const QString ProductTitle = QStringLiteral("Orlintide");
 // or folder alike; false on any failure. Never raises.
 bool PathExists(const QString& path);
 
-// The fallback when the value is null, otherwise the value unchanged.
+// The fallback when the value is null, otherwise the value unchanged; one
+// of the two itself, so it is for use within the expression that gave them.
 template <class Value>
-Value NullToDefault(const Value& value, const Value& fallback) {
+const Value& NullToDefault(const Value& value, const Value& fallback) {
   return value.isNull() ? fallback : value;
 }
 

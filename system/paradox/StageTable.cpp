@@ -40,14 +40,18 @@ void appendValue(QString& statement, const ado::Value& value) {
                  QStringLiteral("', '");
     return;
   }
-  const QString text = value.kind() == ado::Value::Kind::Bytes ? QString() : value.toText();
-  if (!text.isEmpty()) {
-    appendDoubledQuotes(statement, text);
-    statement += QStringLiteral("', '");
-  } else {
+  // Only a text can hold a quote, or be empty.
+  const bool isText = value.kind() == ado::Value::Kind::Text;
+  if (value.isNull() || (isText && value.asText().isEmpty()) || value.kind() == ado::Value::Kind::Bytes) {
     statement.chop(1);
     statement += QStringLiteral("NULL, '");
+    return;
   }
+  if (isText)
+    appendDoubledQuotes(statement, value.asText());
+  else
+    value.appendText(statement);
+  statement += QStringLiteral("', '");
 }
 
 QString megabytes(std::uint64_t bytes) { return QString::number((bytes + (1u << 20) - 1) >> 20); }

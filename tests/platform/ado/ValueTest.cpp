@@ -27,6 +27,19 @@ TEST(ValueText, EachKindHasItsStandardForm) {
   EXPECT_EQ(Value::timestamp({{1999, 12, 31}, {86399999}}).toText(), QStringLiteral("1999-12-31 23:59:59.999"));
 }
 
+TEST(ValueText, AppendedTextIsTheStandardFormWhateverTheKind) {
+  for (const Value& value :
+       {Value(), Value::text(QStringLiteral("It's")), Value::int16(-32768), Value::int32(-2147483647 - 1),
+        Value::real(0.1 + 0.2), Value::real(-1e-300), Value::real(std::numeric_limits<double>::max()),
+        Value::decimal({"-1.230"}), Value::boolean(true), Value::boolean(false), Value::date({2021, 8, 31}),
+        Value::date({0, 2, 29}), Value::date({-1, 12, 31}), Value::date({12345, 6, 7}), Value::time({45296789}),
+        Value::timestamp({{1999, 12, 31}, {86399999}})}) {
+    QString appended = QStringLiteral("<");
+    value.appendText(appended);
+    EXPECT_EQ(appended, QStringLiteral("<") + value.toText());
+  }
+}
+
 TEST(ValueText, BytesHaveNoTextForm) {
   EXPECT_THROW(Value::bytes({1, 2, 3}).toText(), Error);
 }
