@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 namespace {
@@ -64,6 +65,54 @@ TEST(FileSource, EveryPieceIsTheFilesOwnBytesWhereverItLies) {
   std::vector<std::uint8_t> tooFar(20);
   EXPECT_THROW(source->read(bytes.size() - 10, tooFar), pdx::Error);
   EXPECT_THROW(source->read(bytes.size() + 1, std::span<std::uint8_t>()), pdx::Error);
+  fs::remove(path);
+}
+
+// The read system calls this process has made so far; none where the kernel does not count them.
+std::optional<long long> readCalls() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value)
+    if (key == "syscr:") return value;
+  return std::nullopt;
+}
+
+TEST(FileSource, APassThroughTheFileReadsFurtherAheadWithEveryWindowAndStaysExact) {
+  const fs::path path = fs::temp_directory_path() / ("orlintide-pass-" + std::to_string(::getpid()));
+  std::vector<std::uint8_t> bytes(2048 + 512 * 4096 + 100);  // a header, 512 blocks, a cut-short tail
+  std::mt19937 random(11);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  const auto source = pdx::openFileSource(path.string());
+  const auto expectPiece = [&](std::uint64_t offset, std::size_t count) {
+    std::vector<std::uint8_t> piece(count);
+    source->read(offset, piece);
+    ASSERT_TRUE(std::equal(piece.begin(), piece.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset)))
+        << count << " bytes at " << offset;
+  };
+
+  // A cursor's pass: the header, then block after block.
+  const auto before = readCalls();
+  expectPiece(0, 2048);
+  std::uint64_t at = 2048;
+  for (; at + 4096 <= bytes.size(); at += 4096) expectPiece(at, 4096);
+  expectPiece(at, static_cast<std::size_t>(bytes.size() - at));
+  if (const auto after = readCalls(); before && after) {
+    EXPECT_LT(*after - *before, 40) << "512 blocks";
+  }
+
+  // Passes of pieces of every size from random places, and jumps between them.
+  for (int pass = 0; pass < 300; ++pass) {
+    std::uint64_t offset = random() % bytes.size();
+    for (int piece = 0; piece < 40 && offset < bytes.size(); ++piece) {
+      const auto count = static_cast<std::size_t>(
+          std::min<std::uint64_t>(random() % 9000, bytes.size() - offset));
+      expectPiece(offset, count);
+      offset += count;
+    }
+  }
   fs::remove(path);
 }
 
