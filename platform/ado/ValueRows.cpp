@@ -34,12 +34,8 @@ ValueRows::ValueRows(sqlite3* db, const QString& table, const QString& field, co
         case SQLITE_BLOB:
           blobs.emplace(bytesOf(rows.get(), 1, sqlite3_column_blob(rows.get(), 1)));
           break;
-        default: {
-          const std::string_view text = bytesOf(rows.get(), 1, sqlite3_column_text(rows.get(), 1));
-          auto found = texts_.find(text);
-          if (found == texts_.end()) found = texts_.emplace(std::string(text), std::vector<std::int64_t>()).first;
-          found->second.push_back(id);
-        }
+        default:
+          rowsOfText_[numberOf(bytesOf(rows.get(), 1, sqlite3_column_text(rows.get(), 1)), true)].push_back(id);
       }
     }
     if (result != SQLITE_DONE) throw sqliteError(db_, QString::fromUtf8(read));
@@ -67,11 +63,39 @@ std::int64_t ValueRows::dataVersion() const {
 
 bool ValueRows::current() const { return dataVersion() == readAtVersion_ && readAtVersion_ >= 0; }
 
+std::size_t ValueRows::numberOf(std::string_view text, bool add) {
+  const std::size_t hash = std::hash<std::string_view>{}(text);
+  if (!slots_.empty()) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+      const std::size_t number = slots_[at] - 1;
+      if (hashes_[number] == hash && texts_[number] == text) return number;
+    }
+  }
+  if (!add) return None;
+  texts_.emplace_back(text);
+  hashes_.push_back(hash);
+  rowsOfText_.emplace_back();
+  if (texts_.size() * 2 <= slots_.size()) {
+    place(texts_.size() - 1);
+  } else {
+    slots_.assign(std::max<std::size_t>(1024, slots_.size() * 2), 0);
+    for (std::size_t number = 0; number < texts_.size(); ++number) place(number);
+  }
+  return texts_.size() - 1;
+}
+
+void ValueRows::place(std::size_t number) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t at = hashes_[number] & mask;
+  while (slots_[at] != 0) at = (at + 1) & mask;
+  slots_[at] = static_cast<std::uint32_t>(number + 1);
+}
+
 std::vector<Value> ValueRows::distinct() const {
   std::vector<std::string_view> texts;
-  texts.reserve(texts_.size());
-  for (const auto& [text, rows] : texts_)
-    if (!rows.empty()) texts.push_back(text);
+  for (std::size_t number = 0; number < texts_.size(); ++number)
+    if (!rowsOfText_[number].empty()) texts.push_back(texts_[number]);
   std::sort(texts.begin(), texts.end());
   std::vector<Value> values;
   values.reserve(texts.size() + blobs_.size() + 1);
@@ -84,17 +108,16 @@ std::vector<Value> ValueRows::distinct() const {
 }
 
 void ValueRows::update(const std::optional<QByteArray>& old, const QByteArray& replacement, const QString& shownAs) {
-  std::vector<std::int64_t>* rows = &nulls_;
-  RowsOfText::iterator from = texts_.end();
-  if (old) {
-    from = texts_.find(std::string_view(old->constData(), static_cast<std::size_t>(old->size())));
-    if (from == texts_.end()) return;
-    rows = &from->second;
-  }
-  if (rows->empty()) return;
+  const auto view = [](const QByteArray& bytes) {
+    return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  };
+  const std::size_t from = old ? numberOf(view(*old), false) : None;
+  if (old && from == None) return;
+  std::vector<std::int64_t>& rows = old ? rowsOfText_[from] : nulls_;
+  if (rows.empty()) return;
   sqlite3_bind_text64(setByRow_, 1, replacement.constData(), static_cast<sqlite3_uint64>(replacement.size()),
                       SQLITE_STATIC, SQLITE_UTF8);
-  for (const std::int64_t id : *rows) {
+  for (const std::int64_t id : rows) {
     sqlite3_bind_int64(setByRow_, 2, id);
     const int result = sqlite3_step(setByRow_);
     sqlite3_reset(setByRow_);
@@ -105,18 +128,20 @@ void ValueRows::update(const std::optional<QByteArray>& old, const QByteArray& r
   }
   sqlite3_clear_bindings(setByRow_);
 
-  // The rows now hold the replacement.
-  const std::string_view now(replacement.constData(), static_cast<std::size_t>(replacement.size()));
-  if (from != texts_.end() && from->first == now) return;
-  std::vector<std::int64_t> moved = std::move(*rows);
-  rows->clear();
-  if (from != texts_.end()) texts_.erase(from);
-  auto to = texts_.find(now);
-  if (to == texts_.end()) {
-    texts_.emplace(std::string(now), std::move(moved));
+  // The rows now hold the replacement. (Numbering it may move the lists of rows.)
+  std::vector<std::int64_t> moved = std::move(rows);
+  rows.clear();
+  const std::size_t to = numberOf(view(replacement), true);
+  if (to == from) {
+    rowsOfText_[to] = std::move(moved);
     return;
   }
-  to->second.insert(to->second.end(), moved.begin(), moved.end());
+  std::vector<std::int64_t>& target = rowsOfText_[to];
+  if (target.empty()) {
+    target = std::move(moved);
+    return;
+  }
+  target.insert(target.end(), moved.begin(), moved.end());
 }
 
 }  // namespace orl::ado

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 struct sqlite3;
@@ -47,12 +47,11 @@ class ValueRows {
   void update(const std::optional<QByteArray>& old, const QByteArray& replacement, const QString& shownAs);
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
-  };
-  using RowsOfText = std::unordered_map<std::string, std::vector<std::int64_t>, Hash, std::equal_to<>>;
-
+  // The number of `text` among the texts met; with `add`, a new one for a
+  // text not met before, otherwise none.
+  static constexpr std::size_t None = ~std::size_t{0};
+  std::size_t numberOf(std::string_view text, bool add);
+  void place(std::size_t number);
   std::int64_t dataVersion() const;
 
   sqlite3* db_;
@@ -60,7 +59,14 @@ class ValueRows {
   sqlite3_stmt* setByRow_ = nullptr;
   sqlite3_stmt* version_ = nullptr;
   std::int64_t readAtVersion_ = 0;
-  RowsOfText texts_;
+  // Every text met, with its hash and the rows that hold it now (none once
+  // they were set to another). Texts are found through `slots_` by open
+  // addressing: the column is read row by row, and a map of nodes costs a
+  // cache miss or two a row.
+  std::vector<std::string> texts_;
+  std::vector<std::size_t> hashes_;
+  std::vector<std::vector<std::int64_t>> rowsOfText_;
+  std::vector<std::uint32_t> slots_;  // 1 + a text's number, 0 where free; at most half of them taken
   std::vector<std::int64_t> nulls_;
   std::vector<std::string> blobs_;  // distinct, sorted; no text update reaches them
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -187,6 +188,21 @@ TEST_F(ScratchDatabaseTest, ATextFieldsDistinctValuesAndUpdatesNeedNoIndexAndKee
   connection.execute(QStringLiteral("update [T] set [City]='z' where [City]='y'"));
   EXPECT_EQ(columnOf(connection, QStringLiteral("City")),
             (QStringList{"z", "z", "", "(1 bytes)", "z", "z", "z", "z", "z"}));
+}
+
+TEST_F(ScratchDatabaseTest, ThousandsOfDistinctValuesEachReachTheirOwnRows) {
+  connection.execute(QStringLiteral("CREATE TABLE `T`(`N` INT,`City` TEXT);"));
+  for (int row = 0; row < 6000; ++row)
+    connection.execute(QStringLiteral("INSERT INTO `T` VALUES('%1', 'town %2')").arg(row).arg(row % 3000));
+  const QStringList towns = distinctOf(connection, QStringLiteral("SELECT distinct `City` FROM `T`"));
+  ASSERT_EQ(towns.size(), 3000);
+  EXPECT_TRUE(std::is_sorted(towns.begin(), towns.end()));
+  // Each value to a text no row holds yet: every update finds its own two rows among thousands.
+  for (const QString& town : towns)
+    connection.execute(QStringLiteral("update [T] set [City]='%1' where [City]='%2'").arg(town + QLatin1Char('+'), town));
+  const QStringList after = columnOf(connection, QStringLiteral("City"));
+  ASSERT_EQ(after.size(), 6000);
+  for (int row = 0; row < 6000; ++row) ASSERT_EQ(after[row], QStringLiteral("town %1+").arg(row % 3000)) << row;
 }
 
 TEST_F(ScratchDatabaseTest, TheRunsUpdateFormsChangeExactlyTheirRowsWhateverTheQuotes) {
