@@ -37,6 +37,7 @@ Prepared::Prepared(sqlite3* db, const QByteArray& sql, const QString& shownAs) {
   if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_, &tail) != SQLITE_OK)
     throw sqliteError(db, shownAs);
   if (!statement_) throw Error::provider(QStringLiteral("Internal error: an empty statement: %1").arg(shownAs));
+  // Only one statement a call: anything after it would otherwise be ignored.
   if (!QByteArray(tail).trimmed().isEmpty()) {
     sqlite3_finalize(statement_);
     throw Error::provider(QStringLiteral("Internal error: more than one statement was sent at once: %1").arg(shownAs));
@@ -86,7 +87,6 @@ const ScratchType* scratchTypeDeclaredAs(const char* declared) {
     if (qstricmp(declared, type.declared) == 0) return &type;
   return nullptr;
 }
-
 
 Value valueOfColumn(sqlite3_stmt* statement, int column, const ScratchType* type) {
   switch (sqlite3_column_type(statement, column)) {
@@ -611,8 +611,6 @@ bool ScratchDatabase::updateFast(const QString& statement) {
       }
       return true;
     }
-  }
-  if (!byIndex) {
     forgetUpdate();
     indexColumn(form->table, form->field);
     const QByteArray start = "UPDATE " + quotedName(form->table) + " SET " + quotedName(form->field) + "=?1 WHERE " +

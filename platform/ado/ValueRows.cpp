@@ -3,7 +3,6 @@
 #include "platform/ado/ScratchStatement.h"
 
 #include <algorithm>
-#include <set>
 
 namespace orl::ado {
 
@@ -23,7 +22,6 @@ ValueRows::ValueRows(sqlite3* db, const QString& table, const QString& field, co
   const QByteArray version = "PRAGMA data_version";
   try {
     Prepared rows(db_, read, QString::fromUtf8(read));
-    std::set<std::string> blobs;
     int result;
     while ((result = sqlite3_step(rows.get())) == SQLITE_ROW) {
       const std::int64_t id = sqlite3_column_int64(rows.get(), 0);
@@ -32,14 +30,13 @@ ValueRows::ValueRows(sqlite3* db, const QString& table, const QString& field, co
           nulls_.push_back(id);
           break;
         case SQLITE_BLOB:
-          blobs.emplace(bytesOf(rows.get(), 1, sqlite3_column_blob(rows.get(), 1)));
+          blobs_.emplace(bytesOf(rows.get(), 1, sqlite3_column_blob(rows.get(), 1)));
           break;
         default:
           rowsOfText_[numberOf(bytesOf(rows.get(), 1, sqlite3_column_text(rows.get(), 1)), true)].push_back(id);
       }
     }
     if (result != SQLITE_DONE) throw sqliteError(db_, QString::fromUtf8(read));
-    blobs_.assign(blobs.begin(), blobs.end());
     setByRow_ = Prepared(db_, set, QString::fromUtf8(set)).release();
     version_ = Prepared(db_, version, QString::fromUtf8(version)).release();
   } catch (...) {

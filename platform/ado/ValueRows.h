@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <cstdint>
@@ -68,7 +69,7 @@ class ValueRows {
   std::vector<std::vector<std::int64_t>> rowsOfText_;
   std::vector<std::uint32_t> slots_;  // 1 + a text's number, 0 where free; at most half of them taken
   std::vector<std::int64_t> nulls_;
-  std::vector<std::string> blobs_;  // distinct, sorted; no text update reaches them
+  std::set<std::string> blobs_;  // no text update reaches them
 };
 
 }  // namespace orl::ado
