@@ -1,6 +1,8 @@
 #include "system/case/Case.h"
 
 #include "platform/common/Error.h"
+#include "system/case/CharacterMapping.h"
+#include "system/case/NameCase.h"
 
 #include <unicode/uchar.h>
 
@@ -9,48 +11,9 @@
 namespace orl::Case {
 namespace {
 
-using CodePointMapping = UChar32 (*)(UChar32);
 using Transform = QString (*)(const QString&);
 
 constexpr int kLargestInt16 = std::numeric_limits<qint16>::max();
-
-bool isWordSeparator(QChar c) {
-  return c == u' ' || c == u'\t' || c == u'\r';
-}
-
-// The number of UTF-16 units of the character that starts at index: two for
-// a well-formed surrogate pair, otherwise one (a lone surrogate stands alone).
-qsizetype unitsAt(const QString& text, qsizetype index) {
-  return text.at(index).isHighSurrogate() && index + 1 < text.size() &&
-                 text.at(index + 1).isLowSurrogate()
-             ? 2
-             : 1;
-}
-
-// Writes the mapping of the character at index over itself in result and
-// returns the number of units it covers. A mapping that would need a
-// different number of UTF-16 units keeps the character as it is, so that the
-// length always holds. (No simple mapping of ICU 72 does that.)
-qsizetype mapCharacterAt(QString& result, qsizetype index, CodePointMapping mapping) {
-  const qsizetype units = unitsAt(result, index);
-  const char32_t original =
-      units == 2 ? QChar::surrogateToUcs4(result.at(index), result.at(index + 1))
-                 : result.at(index).unicode();
-  const auto mapped = static_cast<char32_t>(mapping(static_cast<UChar32>(original)));
-  if (mapped == original || QChar::requiresSurrogates(mapped) != (units == 2)) return units;
-  if (units == 2) {
-    result[index] = QChar(QChar::highSurrogate(mapped));
-    result[index + 1] = QChar(QChar::lowSurrogate(mapped));
-  } else {
-    result[index] = QChar(static_cast<char16_t>(mapped));
-  }
-  return units;
-}
-
-QString mapFrom(QString text, qsizetype start, CodePointMapping mapping) {
-  for (qsizetype index = start; index < text.size();) index += mapCharacterAt(text, index, mapping);
-  return text;
-}
 
 void recaseList(ui::ListItems& list, Transform transform) {
   const int count = list.count();
@@ -64,9 +27,11 @@ void recaseList(ui::ListItems& list, Transform transform) {
 
 }  // namespace
 
-QString Upper(const QString& value) { return mapFrom(value, 0, u_toupper); }
+bool IsWordSeparator(QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; }
 
-QString Lower(const QString& value) { return mapFrom(value, 0, u_tolower); }
+QString Upper(const QString& value) { return MapFrom(value, 0, u_toupper); }
+
+QString Lower(const QString& value) { return MapFrom(value, 0, u_tolower); }
 
 QString ProperCase(const QString& value) {
   // The length fits the 16-bit count only up to 32,767, and a value of
@@ -76,8 +41,8 @@ QString ProperCase(const QString& value) {
   bool capitaliseNext = true;
   for (qsizetype index = 0; index < result.size();) {
     const QChar first = result.at(index);
-    index += capitaliseNext ? mapCharacterAt(result, index, u_toupper) : unitsAt(result, index);
-    capitaliseNext = isWordSeparator(first);
+    index += capitaliseNext ? MapCharacterAt(result, index, u_toupper) : UnitsAt(result, index);
+    capitaliseNext = IsWordSeparator(first);
   }
   return result;
 }
@@ -85,8 +50,8 @@ QString ProperCase(const QString& value) {
 QString SentenceCase(const QString& text) {
   if (text.isEmpty()) return text;
   QString result = text;
-  const qsizetype firstUnits = mapCharacterAt(result, 0, u_toupper);
-  return mapFrom(result, firstUnits, u_tolower);
+  const qsizetype firstUnits = MapCharacterAt(result, 0, u_toupper);
+  return MapFrom(result, firstUnits, u_tolower);
 }
 
 std::optional<CaseKind> CaseKindFromChoice(const QString& choiceText) {
@@ -95,6 +60,7 @@ std::optional<CaseKind> CaseKindFromChoice(const QString& choiceText) {
   if (lowered.contains(u"lower")) return CaseKind::Lower;
   if (lowered.contains(u"proper")) return CaseKind::Proper;
   if (lowered.contains(u"sentence")) return CaseKind::Sentence;
+  if (lowered.contains(u"name")) return CaseKind::Name;
   return std::nullopt;
 }
 
@@ -102,5 +68,6 @@ void ListUpperCase(ui::ListItems& list) { recaseList(list, Upper); }
 void ListLowerCase(ui::ListItems& list) { recaseList(list, Lower); }
 void ListProperCase(ui::ListItems& list) { recaseList(list, ProperCase); }
 void ListSentenceCase(ui::ListItems& list) { recaseList(list, SentenceCase); }
+void ListNameCase(ui::ListItems& list) { recaseList(list, NameCase); }
 
 }  // namespace orl::Case

@@ -6,12 +6,17 @@
 
 #include <optional>
 
-// The four case transforms and the re-casing of the preview list. Every
+// The four case transforms and the re-casing of the preview list, by them
+// and by Name Case (NameCase.h). Every
 // transform maps one code point at a time by the Unicode simple case
 // mapping, so a result always has the UTF-16 length of its input.
 namespace orl::Case {
 
-enum class CaseKind { Upper, Lower, Proper, Sentence };
+enum class CaseKind { Upper, Lower, Proper, Sentence, Name };
+
+// The three characters that separate words in Proper Case and Name Case:
+// space, tab and carriage return.
+bool IsWordSeparator(QChar c);
 
 QString Upper(const QString& value);
 QString Lower(const QString& value);
@@ -26,8 +31,8 @@ QString ProperCase(const QString& value);
 QString SentenceCase(const QString& text);
 
 // The case kind a case-choice text names: its lower-case form is searched for
-// "upper", "lower", "proper" and "sentence", in that order, and the first key
-// word found decides. A text that names none of them gives no kind, and the
+// "upper", "lower", "proper", "sentence" and "name", in that order, and the
+// first key word found decides. A text that names none of them gives no kind, and the
 // run refuses to start with it rather than guess.
 std::optional<CaseKind> CaseKindFromChoice(const QString& choiceText);
 
@@ -40,5 +45,6 @@ void ListUpperCase(ui::ListItems& list);
 void ListLowerCase(ui::ListItems& list);
 void ListProperCase(ui::ListItems& list);
 void ListSentenceCase(ui::ListItems& list);
+void ListNameCase(ui::ListItems& list);  // by NameCase (NameCase.h)
 
 }  // namespace orl::Case
