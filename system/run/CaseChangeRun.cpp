@@ -6,11 +6,13 @@
 #include "platform/common/Error.h"
 #include "platform/pdx/TableLock.h"
 #include "system/case/Case.h"
+#include "system/case/NameCase.h"
 #include "system/main/ErrorReport.h"
 #include "system/main/Main.h"
 #include "system/paradox/Paradox.h"
 
 #include <array>
+#include <cassert>
 #include <optional>
 
 namespace orl::Run {
@@ -21,7 +23,9 @@ using Case::CaseKind;
 
 // The step numbers of one case kind: its test in the loop, the null test,
 // the null statement and the value statement; its test after the loop and
-// the preview re-casing.
+// the preview re-casing. Name Case came after the four: its loop steps take
+// the four even numbers after the last step (208), as none are free together
+// between 162 and 166, and its preview steps follow the four kinds' (200, 202).
 struct KindSteps {
   CaseKind kind;
   int test, nullTest, nullStatement, valueStatement, previewTest, preview;
@@ -29,11 +33,12 @@ struct KindSteps {
   void (*recase)(ui::ListItems&);
 };
 
-const std::array<KindSteps, 4> Kinds = {{
+const std::array<KindSteps, 5> Kinds = {{
     {CaseKind::Upper, 132, 134, 136, 138, 184, 186, Case::Upper, Case::ListUpperCase},
     {CaseKind::Lower, 140, 142, 144, 146, 188, 190, Case::Lower, Case::ListLowerCase},
     {CaseKind::Proper, 148, 150, 152, 154, 192, 194, Case::ProperCase, Case::ListProperCase},
     {CaseKind::Sentence, 156, 158, 160, 162, 196, 198, Case::SentenceCase, Case::ListSentenceCase},
+    {CaseKind::Name, 210, 212, 214, 216, 200, 202, Case::NameCase, Case::ListNameCase},
 }};
 
 QString doubledQuotes(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
@@ -103,11 +108,12 @@ bool PushButton1_Click(RunWindow& window, RunServices& services) {
     const auto recognised = Case::CaseKindFromChoice(choice);
     if (!recognised)
       throw Error(ErrorNumber::InvalidCall,
-                  QStringLiteral("The case choice \"%1\" names none of UPPER CASE, lower case, Proper Case and "
-                                 "Sentence case.")
+                  QStringLiteral("The case choice \"%1\" names none of UPPER CASE, lower case, Proper Case, "
+                                 "Sentence case and Name Case.")
                       .arg(choice));
     for (const KindSteps& steps : Kinds)
       if (steps.kind == *recognised) kind = &steps;
+    assert(kind != nullptr);  // every case kind has its steps
     Paradox::RequireQuotableName(table, QStringLiteral("table"));
     Paradox::RequireQuotableName(field, QStringLiteral("field"));
     folder = Paradox::FixedFolderText(window.selectedTableFolder());

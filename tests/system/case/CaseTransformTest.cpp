@@ -145,5 +145,12 @@ TEST(CaseKindFromChoice, FirstKeyWordInOrderDecidesAndNoneGivesNothing) {
   EXPECT_EQ(CaseKindFromChoice("up per"), std::nullopt);
 }
 
+TEST(CaseKindFromChoice, NameComesAfterTheFourKeyWords) {
+  EXPECT_EQ(CaseKindFromChoice("Name Case"), CaseKind::Name);
+  EXPECT_EQ(CaseKindFromChoice("NAME"), CaseKind::Name);
+  EXPECT_EQ(CaseKindFromChoice("Proper Case for names"), CaseKind::Proper);
+  EXPECT_EQ(CaseKindFromChoice("name in UPPER"), CaseKind::Upper);
+}
+
 }  // namespace
 }  // namespace orl::Case

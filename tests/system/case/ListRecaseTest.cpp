@@ -128,5 +128,14 @@ TEST(ListRecase, SixteenBitItemCountOverflows) {
   EXPECT_TRUE(larger.written.empty());
 }
 
+TEST(ListRecase, ListNameCaseAppliesNameCaseToEveryItemOnce) {
+  RecordingListItems list({"o'BRIEN", "", "van der BERG", "henry viii"});
+  ListNameCase(list);
+  EXPECT_EQ(list.texts(), (QStringList{"O'Brien", "", "Van der Berg", "Henry VIII"}));
+  EXPECT_EQ(list.written, (std::vector<int>{1, 2, 3, 4}));
+  ListNameCase(list);
+  EXPECT_EQ(list.texts(), (QStringList{"O'Brien", "", "Van der Berg", "Henry VIII"}));
+}
+
 }  // namespace
 }  // namespace orl::Case

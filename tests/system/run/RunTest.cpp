@@ -96,6 +96,24 @@ TEST_F(RunTest, ApostrophesAreDoubledAndTheRowChanges) {
   EXPECT_TRUE(boxes.errorReports().isEmpty());
 }
 
+TEST_F(RunTest, NameCaseIsAppliedToTheTableAndThePreview) {
+  WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 20}},
+             {{std::string("o'brien")}, {std::string("VAN DER BERG")}, {pdx::Null{}}});
+  useTable(QStringLiteral("T"), QStringLiteral("A"));
+  window.choice = QStringLiteral("Name Case");
+  window.previewList.items = {QStringLiteral("o'brien"), QStringLiteral("VAN DER BERG"), QString()};
+  EXPECT_TRUE(run());
+  EXPECT_TRUE(boxes.errorReports().isEmpty());
+  EXPECT_TRUE(statements.updates().contains(QStringLiteral("update [T] set [A]='O''Brien' where [A]='o''brien'")));
+  EXPECT_TRUE(statements.updates().contains(QStringLiteral("update [T] set [A]='' where [A] is null ")));
+  const auto content = ReadTable(folders.path(QStringLiteral("T.db")));
+  EXPECT_EQ(content.rows[0][0], ado::Value::text(QStringLiteral("O'Brien")));
+  EXPECT_EQ(content.rows[1][0], ado::Value::text(QStringLiteral("Van der Berg")));
+  EXPECT_EQ(window.previewList.items,
+            (QStringList{QStringLiteral("O'Brien"), QStringLiteral("Van der Berg"), QString()}));
+  EXPECT_EQ(boxes.informs(), QStringList{QStringLiteral("Done.")});
+}
+
 TEST_F(RunTest, OneDistinctValuePausesOneSecondAfterItAndALittleAfterTheLoop) {
   WriteTable(folders.path(QStringLiteral("T.db")), {{"A", FieldType::Alpha, 5}},
              {{std::string("x")}, {std::string("x")}});
