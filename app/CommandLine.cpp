@@ -2,7 +2,9 @@
 
 #include "platform/ado/RecordSet.h"
 #include "platform/common/Error.h"
+#include "platform/ado/ParadoxFolderDriver.h"
 #include "platform/common/TimeOfDayClock.h"
+#include "platform/pdx/WorkingNames.h"
 #include "platform/fso/PosixFileSystem.h"
 #include "platform/ui/QtEventPump.h"
 #include "platform/ui/QtSettingsStore.h"
@@ -359,6 +361,13 @@ int Restore(const Invocation& call) {
   return Failed;
 }
 
+// Every mode reads its tables from --folder: a history or working folder of
+// this program is refused before anything is read or changed there.
+void RequireTableFolder(const QString& folder) {
+  const std::string working = pdx::workingFolderOn(QFile::encodeName(folder).toStdString());
+  if (!working.empty()) throw Error::provider(ado::WorkingFolderRefusal(folder, QFile::decodeName(working.c_str())));
+}
+
 // The modes, each picked by its own option; a start names at most one.
 // Without any, the arguments are taken as a case change that lacks its case.
 struct Mode {
@@ -404,6 +413,7 @@ int RunCommandLine(const QStringList& arguments, const QString& programFolder, s
       throw Misuse{QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().front())};
     const Mode& mode = ModeOf(parser);
     if (!parser.isSet(FolderOption)) throw Misuse{QStringLiteral("--folder is needed.")};
+    RequireTableFolder(parser.value(FolderOption));
     return mode.run(Invocation{parser, programFolder, output, errors, errorsIsTerminal});
   } catch (const Misuse& misuse) {
     print(errors, misuse.reason + QStringLiteral("\n\n") + usage());

@@ -8,6 +8,7 @@
 #include "platform/pdx/SafeReplace.h"
 #include "platform/pdx/Table.h"
 #include "platform/pdx/TableLock.h"
+#include "platform/pdx/WorkingNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,6 +84,13 @@ class TableRows final : public Rows {
 };
 
 }  // namespace
+
+QString WorkingFolderRefusal(const QString& folder, const QString& workingFolder) {
+  return QStringLiteral("The folder '%1' lies inside '%2', where this program keeps the history and working files "
+                        "of the tables beside it: its tables are copies kept for stepping back, not tables to "
+                        "open or change. Choose the folder the table itself is in.")
+      .arg(folder, workingFolder);
+}
 
 std::optional<QString> LockHolder(const QString& path) {
   if (pdx::TableLock::heldHere(QFile::encodeName(path).toStdString())) return std::nullopt;
@@ -165,6 +173,10 @@ ParadoxFolderDriver::ParadoxFolderDriver(const QString& connectionString, const 
     throw driverError(QStringLiteral("The Paradox folder '%1' does not exist or is not a folder. Correct the folder "
                                      "on the setup window (\"Setup Paradox Connection\").")
                           .arg(folder_));
+  // The tables there are the history's copies: read or changed, they would
+  // no longer match the history's record, and the way back would be lost.
+  if (const std::string working = pdx::workingFolderOn(QFile::encodeName(folder_).toStdString()); !working.empty())
+    throw driverError(WorkingFolderRefusal(folder_, QFile::decodeName(working.c_str())));
 }
 
 ParadoxFolderDriver::~ParadoxFolderDriver() {

@@ -10,6 +10,10 @@
 
 namespace orl::ado {
 
+// Why a folder inside one of this program's history or working folders
+// (WorkingNames.h) is not read: `workingFolder` is that history or working folder.
+QString WorkingFolderRefusal(const QString& folder, const QString& workingFolder);
+
 // Who holds an advisory lock (fcntl or flock) on the file; none when it is
 // free or held by a TableLock of this process.
 std::optional<QString> LockHolder(const QString& path);

@@ -1,4 +1,5 @@
 #include "platform/common/Error.h"
+#include "platform/pdx/WorkingNames.h"
 #include "system/addfolder/AddFolder.h"
 #include "system/main/ErrorReport.h"
 #include "system/main/Main.h"
@@ -155,6 +156,8 @@ QStringList EnterLevel(Level& level, Walk& walk) {
         if (name.size() >= PathLimit || HasUnusableCharacters(name) || name.contains(QLatin1Char('?')) ||
             name == QStringLiteral(".") || name == QStringLiteral(".."))
           continue;                                                                         // 122 to 130
+        // The history and other working folders hold copies of tables, never tables to list.
+        if (pdx::isWorkingName(name.toStdString())) continue;
         subFolders << folder + name + QLatin1Char('/');                                     // 132 to 134
       }
     });

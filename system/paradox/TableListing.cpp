@@ -1,6 +1,7 @@
 #include "system/paradox/TableListing.h"
 
 #include "platform/pdx/SafeReplace.h"
+#include "platform/pdx/WorkingNames.h"
 #include "platform/ui/ListView.h"
 #include "system/addfolder/AddFolder.h"
 #include "system/case/Case.h"
@@ -38,6 +39,8 @@ QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSyste
   // undone first, so that the table is listed under its own name. What
   // cannot be put right now stays as it is, and is tried again when the
   // table is opened.
+  // A history or working folder given as the folder itself lists nothing either.
+  if (!pdx::workingFolderOn(folder.toStdString()).empty()) return {};
   pdx::PosixFileOps files;
   try {
     for (const auto& failure : pdx::FamilyReplacement::recoverFolder(files, folder.toStdString()))
@@ -50,7 +53,7 @@ QStringList TableNamesInFolder(const QString& folder, fso::FileSystem& fileSyste
   for (int index = 1; index <= names.upperBound(); ++index) {
     const QString name = names.at(index);
     if (name.startsWith(QLatin1Char('~'))) continue;
-    if (pdx::FamilyReplacement::isWorkingFile(name.toStdString())) continue;
+    if (pdx::isWorkingName(name.toStdString())) continue;
     const QString fileName = Main::GetFileNameFromPath(folder + QLatin1Char('/') + name);
     tables << Case::Upper(fileName).remove(QStringLiteral(".DB"));
   }

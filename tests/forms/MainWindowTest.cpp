@@ -532,6 +532,38 @@ class MainWindowTest : public QObject {
     QCOMPARE(tables.currentIndex().row(), 1);
   }
 
+  // Three runs leave three history entries beside the table, and another
+  // user's history folder lies there too: none of their copies is listed
+  // as a table, neither after the runs nor when the program starts again.
+  void theHistoryFoldersCopiesAreNeverListedAsTables() {
+    test::WindowHarness harness;
+    QVERIFY(MakeScratchDatabase(harness.programFolder));
+    const QString data = MakeClientFolders(harness);
+    QVERIFY(test::WriteFile(data + QStringLiteral("/.orlintide-history-1000/CLIENTS.db/000001/CLIENTS.db"),
+                            FilesOf(data)[QStringLiteral("CLIENTS.db")]));
+    const QStringList listed{QStringLiteral("CLIENTS"), QStringLiteral("CLIENTS")};  // data and data/old
+    {
+      test::Windows windows(harness);
+      StartOn(windows, harness, data);
+      QTreeWidget& fields = tree(windows.main, "ListView2");
+      for (int run = 0; run < 3; ++run) {
+        clickRow(fields, run % 2);
+        clickButton(windows.main, "PushButton1");
+      }
+      QCOMPARE(harness.boxes.errorReports(), QStringList());
+      QCOMPARE(harness.boxes.informs().size(), qsizetype{3});
+      QCOMPARE(QDir(data + QStringLiteral("/.orlintide-history/CLIENTS.db")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+               qsizetype{3});
+      QCOMPARE(texts(tree(windows.main, "ListView1")), listed);
+    }
+    test::Windows again(harness);
+    StartOn(again, harness, data);
+    QCOMPARE(texts(tree(again.main, "ListView1")), listed);
+    QTreeWidget& tables = tree(again.main, "ListView1");
+    for (int row = 0; row < tables.topLevelItemCount(); ++row)
+      QVERIFY(!tables.topLevelItem(row)->data(0, Qt::UserRole).toString().contains(QStringLiteral(".orlintide-")));
+  }
+
   void runWithEveryFieldSelectedChangesOnlyTheListsSelectedItem() {
     test::WindowHarness harness;
     QVERIFY(MakeScratchDatabase(harness.programFolder));
