@@ -336,6 +336,13 @@ int History(const Invocation& call) {
                            .arg(QString::fromStdString(entry.facts.caseName))
                            .arg(entry.facts.rows));
   if (entries.empty()) print(call.errors, QStringLiteral("The table %1 has no history.\n").arg(table));
+  const Paradox::HistoryPlaces places = Paradox::HistoryPlacesOf(call.folder(), table);
+  if (places.elsewhere)
+    print(call.errors, QStringLiteral("The history is kept in %1.\n").arg(places.entries));
+  for (const QString& place : places.untrusted)
+    print(call.errors, QStringLiteral("The entries in %1 are not listed: another user made that folder, others may "
+                                      "write in it or it is a link, so they could not be restored.\n")
+                           .arg(place));
   return Succeeded;
 }
 

@@ -200,7 +200,7 @@ std::string nameOf(const std::string& path) {
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty() || folder == ".") return name;
+  if (folder.empty() || folder == "." || (!name.empty() && name.front() == '/')) return name;
   if (folder.back() == '/') return folder + name;
   return folder + "/" + name;
 }
@@ -413,10 +413,12 @@ class PosixFolderHandle final : public FolderHandle {
  private:
   std::string pathOf(const std::string& name) const { return name.empty() ? path_ : joinPath(path_, name); }
 
-  // A subfolder reached step by step, never through a link.
+  // A subfolder reached step by step, never through a link; an absolute
+  // path is walked the same way from the root.
   Descriptor openBelow(const std::string& relative, FileOp op) const {
-    Descriptor current(::dup(folder_.get()));
-    std::size_t at = 0;
+    const bool absolute = !relative.empty() && relative.front() == '/';
+    Descriptor current(absolute ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : ::dup(folder_.get()));
+    std::size_t at = absolute ? 1 : 0;
     while (current && at < relative.size()) {
       auto end = relative.find('/', at);
       if (end == std::string::npos) end = relative.size();

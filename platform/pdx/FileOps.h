@@ -73,7 +73,8 @@ struct FileStatus {
 // One folder, opened once: every operation names an entry of it and never
 // follows a link in that entry's place, so that nobody who may write the
 // folder can redirect an operation between a check and a use. Names may go
-// down into subfolders ("keep/T.db"); a link on the way is refused too.
+// down into subfolders ("keep/T.db"), or be absolute (a user's own history
+// elsewhere); a link on the way is refused too.
 class FolderHandle {
  public:
   virtual ~FolderHandle() = default;
@@ -146,6 +147,7 @@ class PosixFileOps final : public FileOps {
 // The folder part of a path ("." when there is none) and the name part.
 std::string folderOf(const std::string& path);
 std::string nameOf(const std::string& path);
+// An absolute `name` stays as it is.
 std::string joinPath(const std::string& folder, const std::string& name);
 
 }  // namespace orl::pdx

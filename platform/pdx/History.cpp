@@ -3,6 +3,7 @@
 #include "platform/pdx/ByteSource.h"
 #include "platform/pdx/Family.h"
 #include "platform/pdx/FileCopy.h"
+#include "platform/pdx/HistoryPlace.h"
 #include "platform/pdx/Sha256.h"
 
 #include <sys/stat.h>
@@ -154,23 +155,22 @@ void writeWhole(FileOps& files, const std::string& path, const std::string& text
   file->close();
 }
 
-// Whether a folder of the history is one only this user or the system's
-// administrator could have made or changed: a real folder, not a link (the
-// swap follows none), owned by either, that others may not write in.
-bool ownFolder(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0;
-}
-
-// Makes a folder of the history that others may not write in, whatever
-// the umask: restores trust no other (ownFolder).
+// Makes a folder of the history that neither the group nor others may
+// write in, whatever the umask: none other is trusted (HistoryPlace.h).
 void makeHistoryFolder(FileOps& files, const std::string& path) {
   files.makeFolder(path);
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) throw FileOpError(FileOp::MakeFolder, path, errno);
-  if ((info.st_mode & S_IWOTH) != 0 && ::chmod(path.c_str(), info.st_mode & 07777 & ~S_IWOTH) != 0)
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+      ::chmod(path.c_str(), info.st_mode & 07777 & ~(S_IWGRP | S_IWOTH)) != 0)
     throw FileOpError(FileOp::MakeFolder, path, errno);
+}
+
+// Makes `path` and the folders above it that are missing, each for this user alone.
+void makeHistoryFolders(FileOps& files, const std::string& path) {
+  if (path.empty() || path == "/" || files.exists(path)) return;
+  makeHistoryFolders(files, folderOf(path));
+  makeHistoryFolder(files, path);
 }
 
 void removeFolderWithFiles(FileOps& files, const std::string& path) {
@@ -178,26 +178,42 @@ void removeFolderWithFiles(FileOps& files, const std::string& path) {
   files.removeFolder(path);
 }
 
-// The folder that holds this user's history in `folder`: the history
-// folder, unless another user made it (in a folder everyone may write in,
-// say) or it is a link, then one of this user's own beside it, so that
-// each user's runs keep their history there and restores trust only their
-// own (ownFolder).
-std::string historyRoot(const std::string& folder) {
-  const std::string shared = joinPath(folder, HistoryFolderName);
-  struct stat info {};
-  if (::lstat(shared.c_str(), &info) != 0 || ownFolder(shared)) return shared;
-  return shared + "-" + std::to_string(::geteuid());
-}
-
-// The folder of the table's entries below the history folder, matched
-// without regard to letter case as table names are.
-std::optional<std::string> findTableFolder(FileOps& files, const std::string& folder, const std::string& tableName) {
-  const std::string root = historyRoot(folder);
-  if (!files.exists(root)) return std::nullopt;
+// The table's folder in a history root, matched without regard to letter
+// case as table names are.
+std::optional<std::string> tableFolderIn(FileOps& files, const std::string& root, const std::string& tableName) {
   for (const auto& name : files.list(root))
     if (sameNameButCase(name, tableName)) return joinPath(root, name);
   return std::nullopt;
+}
+
+// The folder of this user's entries of the table: in the first trusted
+// root that has one, so that entries made anywhere else are never read.
+std::optional<std::string> findTableFolder(FileOps& files, const std::string& folder, const std::string& tableName) {
+  for (const auto& root : historyRootsOf(folder)) {
+    if (!trustedHistoryFolder(root)) continue;
+    const auto found = tableFolderIn(files, root, tableName);
+    if (found && trustedHistoryFolder(*found)) return found;
+  }
+  return std::nullopt;
+}
+
+// The root a new entry goes into: the one that holds the table's entries,
+// or the first that is trusted or can be made so.
+std::string rootForNewEntry(FileOps& files, const std::string& folder, const std::string& tableName) {
+  if (const auto found = findTableFolder(files, folder, tableName)) return folderOf(*found);
+  const auto roots = historyRootsOf(folder);
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    try {
+      if (!files.exists(roots[i]) && !trustedHistoryFolder(roots[i]))
+        i + 1 == roots.size() ? makeHistoryFolders(files, roots[i]) : makeHistoryFolder(files, roots[i]);
+    } catch (const Error&) {
+      continue;  // taken by another user meanwhile, or no right to make it
+    }
+    if (trustedHistoryFolder(roots[i])) return roots[i];
+  }
+  throw NoHistoryPlace("No history entry can be kept for this change (no folder for it that only you may write in: " +
+                       roots.front() + " and " + roots.at(1) + " belong to another user, are links or others may "
+                       "write in them, and your own data folder is not to be had)");
 }
 
 }  // namespace
@@ -234,10 +250,9 @@ HistoryKeeper::HistoryKeeper(FileOps& files, std::string folder, std::string tab
 }
 
 std::string HistoryKeeper::prepare(const SwapPlan& plan) {
-  const std::string root = historyRoot(folder_);
-  if (!files_.exists(root)) makeHistoryFolder(files_, root);
+  const std::string root = rootForNewEntry(files_, folder_, tableName_);
   std::string tableFolder;
-  if (const auto found = findTableFolder(files_, folder_, tableName_)) {
+  if (const auto found = tableFolderIn(files_, root, tableName_)) {
     tableFolder = *found;
   } else {
     tableFolder = joinPath(root, tableName_);
@@ -262,6 +277,8 @@ std::string HistoryKeeper::prepare(const SwapPlan& plan) {
   after.insert(after.end(), sums.begin() + static_cast<std::ptrdiff_t>(oldCount), sums.end());
   writeWhole(files_, joinPath(entryPath_, RecordName), recordText(facts_, before, after, plan.oldMembers));
   files_.syncFolder(entryPath_);
+  // The swap reaches a root beside the table through the table's folder.
+  if (inPrivateHistory(entryPath_)) return entryPath_;
   return nameOf(root) + "/" + nameOf(tableFolder) + "/" + sequence;
 }
 
@@ -305,6 +322,22 @@ std::vector<HistoryEntry> TableHistory::entries() const {
   return found;
 }
 
+std::vector<std::string> TableHistory::untrustedPlaces() const {
+  std::vector<std::string> places;
+  for (const auto& root : historyRootsOf(folder_)) {
+    struct stat info {};
+    if (::lstat(root.c_str(), &info) != 0) continue;
+    try {
+      const auto found = tableFolderIn(files_, root, tableName_);
+      if (!trustedHistoryFolder(root) && found) places.push_back(root);
+      else if (found && !trustedHistoryFolder(*found)) places.push_back(*found);
+    } catch (const Error&) {
+      // A folder that cannot be read holds nothing to list.
+    }
+  }
+  return places;
+}
+
 namespace {
 
 bool chainUnbroken(const std::vector<HistoryEntry>& entries, int number, const std::vector<FileSum>& current) {
@@ -338,7 +371,7 @@ bool TableHistory::restore(int number, const RestoreOptions& options) {
   std::vector<std::string> used{folderOf(folderOf(target.path)), folderOf(target.path)};
   for (int i = 0; i < number; ++i) used.push_back(all[i].path);
   for (const auto& folder : used)
-    if (!ownFolder(folder))
+    if (!trustedHistoryFolder(folder))
       throw Error("The history folder \"" + folder + "\" is a link, belongs to another user or others may write in "
                   "it, so it is not trusted; nothing was restored");
   const std::vector<FileSum> current = familySums(files_, folder_, tableName_);

@@ -6,13 +6,8 @@
 //   <folder>/.orlintide-history/<TABLE.DB>/<sequence>/entry.txt
 //                                                    /<the replaced files>
 //
-// (".orlintide-history-<uid>" for a user when another user made
-// ".orlintide-history" or it is a link: a restore trusts only the user's
-// own folders.)
-//
-// (".orlintide-history-<uid>" for a user when another user made
-// ".orlintide-history" or it is a link: a restore trusts only the user's
-// own folders.)
+// (".orlintide-history-<uid>" beside it, or the user's own data folder,
+// when another user made those or they are links: HistoryPlace.h.)
 //
 // The replaced files are moved there by the journaled swap (SafeReplace.h),
 // copied only where a rename cannot move them; the files a run leaves untouched are only named in the
@@ -27,6 +22,7 @@
 
 #include "platform/pdx/Error.h"
 #include "platform/pdx/FileOps.h"
+#include "platform/pdx/HistoryPlace.h"
 #include "platform/pdx/SafeReplace.h"
 
 #include <cstdint>
@@ -35,7 +31,6 @@
 
 namespace orl::pdx {
 
-inline constexpr const char* HistoryFolderName = ".orlintide-history";
 inline constexpr int DefaultHistoryEntries = 10;
 
 // One file of a family, told apart by its content.
@@ -85,6 +80,12 @@ class HistoryKeeper final : public AsideKeeper {
   std::string entryPath_;
 };
 
+// No folder can be had that only this user may write in (HistoryPlace.h).
+class NoHistoryPlace : public Error {
+ public:
+  using Error::Error;
+};
+
 // The table was changed by another program since the change being undone.
 class OutsideChange : public Error {
  public:
@@ -105,6 +106,13 @@ class TableHistory {
   // The complete entries, the latest first. An entry whose files did not
   // all arrive (a change interrupted or undone) is left out.
   std::vector<HistoryEntry> entries() const;
+
+  // The folder that holds the entries (empty when there are none).
+  std::string place() const { return tableFolder(); }
+
+  // History folders for this table that are not listed, since another
+  // user made them, others may write in them or they are links.
+  std::vector<std::string> untrustedPlaces() const;
 
   // False when the table's files are not what the changes since (and
   // including) entry `number` left: another program changed them.

@@ -3,6 +3,7 @@
 #include "platform/pdx/Family.h"
 #include "platform/pdx/FileCopy.h"
 #include "platform/pdx/Header.h"
+#include "platform/pdx/HistoryPlace.h"
 
 #include <unistd.h>
 
@@ -310,9 +311,11 @@ Identities keepAccess(Folder& folder, const Journal& journal) {
   return staged;
 }
 
-// A folder below the table's folder, named without ".." or an empty step.
+// A folder below the table's folder, named without ".." or an empty step,
+// or one of this user's own history below their data folder.
 bool isKeepFolder(const std::string& path) {
-  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+  if (!path.empty() && path.front() == '/') return inPrivateHistory(path);
+  if (path.empty() || path.back() == '/') return false;
   std::size_t at = 0;
   while (at <= path.size()) {
     auto end = path.find('/', at);
@@ -672,7 +675,8 @@ void FamilyReplacement::commit(const std::vector<std::string>& replaced, AsideKe
     journal.keepIn = keeper->prepare(plan);
     if (!isKeepFolder(journal.keepIn)) {
       keeper->discard();
-      throw Error("\"" + journal.keepIn + "\" is not a folder below \"" + folder_ + "\" to keep the old table in");
+      throw Error("\"" + journal.keepIn + "\" is not a folder below \"" + folder_ +
+                  "\" or of your own history to keep the old table in");
     }
   }
   const auto discardKept = [&] {

@@ -47,6 +47,19 @@ std::vector<pdx::HistoryEntry> HistoryOf(const QString& folder, const QString& t
   }
 }
 
+HistoryPlaces HistoryPlacesOf(const QString& folder, const QString& table) {
+  pdx::PosixFileOps files;
+  try {
+    const pdx::TableHistory history = historyOf(files, folder, table);
+    const std::string place = history.place();
+    HistoryPlaces places{QString::fromStdString(place), pdx::inPrivateHistory(place), {}};
+    for (const auto& other : history.untrustedPlaces()) places.untrusted << QString::fromStdString(other);
+    return places;
+  } catch (const pdx::Error& error) {
+    throw historyError(error);
+  }
+}
+
 QString DescribeEntry(const pdx::HistoryEntry& entry) {
   const QString field = QString::fromStdString(entry.facts.field);
   return QStringLiteral("%1, %2, %3")

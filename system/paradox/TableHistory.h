@@ -9,6 +9,7 @@
 #include "platform/ui/SettingsStore.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -26,6 +27,16 @@ QString TableFileIn(const QString& folder, const QString& table);
 
 // The table's complete entries, the latest first.
 std::vector<pdx::HistoryEntry> HistoryOf(const QString& folder, const QString& table);
+
+// Where the table's history is: the folder of its entries (empty when it
+// has none), and the history folders left unread because another user
+// made them, others may write in them or they are links.
+struct HistoryPlaces {
+  QString entries;
+  bool elsewhere = false;  // in the user's own data folder, not beside the table
+  QStringList untrusted;
+};
+HistoryPlaces HistoryPlacesOf(const QString& folder, const QString& table);
 
 // "2024-05-01 12:00:00, Last Name, Proper Case", with "undo of" before the
 // field of an entry that a restore made.

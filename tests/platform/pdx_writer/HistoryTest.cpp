@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 namespace orl::pdx {
 namespace {
@@ -466,8 +467,13 @@ TEST(HistorySharedFolderTest, EachUserRestoresFromTheirOwnHistoryAndFromNoPlante
     const fs::path planted = fs::path(shared.path()) / (std::string(HistoryFolderName) + "-" + std::to_string(victim->uid())) / "PEOPLE.DB";
     ASSERT_EQ(plantOpenFolder(fs::path(shared.path()) / HistoryFolderName / "PEOPLE.DB"), 0);
     ASSERT_EQ(plantOpenFolder(planted), 0);
-    ASSERT_EQ(victim->run([&] { return writeAndRun(shared.path(), "PEOPLE.DB"), 0; }), 0);
-    const Snapshot before = family(shared.path());
+    const std::string data = shared.outside() + "/victim-data";
+    fs::create_directory(data);
+    ASSERT_EQ(::chown(data.c_str(), victim->uid(), victim->gid()), 0);
+    ASSERT_EQ(victim->run([&] {
+      ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+      return writeAndRun(shared.path(), "PEOPLE.DB"), 0;
+    }), 0);
     // Mallory's entry: "before" is her table, "after" the victim's as it is now.
     PosixFileOps files;
     const FileSum now = familySums(files, shared.path(), "PEOPLE.DB").at(0);
@@ -481,9 +487,115 @@ TEST(HistorySharedFolderTest, EachUserRestoresFromTheirOwnHistoryAndFromNoPlante
       std::ofstream(planted / "000099" / "PEOPLE.DB", std::ios::binary) << theirs;
       return 0;
     }), 0);
-    EXPECT_EQ(restoreAs(*victim, shared.path(), "PEOPLE.DB"), 3);
-    EXPECT_EQ(family(shared.path()), before);
+    // The victim's entry went to their own data folder; the planted one is never read.
+    ASSERT_EQ(victim->run([&] {
+      ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+      PosixFileOps theirFiles;
+      return TableHistory(theirFiles, shared.path(), "PEOPLE.DB").restore(1, {}) ? 0 : 2;
+    }), 0);
+    EXPECT_EQ(firstName(shared.file("PEOPLE.DB")), "ann");
   }
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_) ::setenv(name_, old_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+std::vector<std::string> workingFilesIn(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".orlintide-", 0) == 0 && name.rfind(HistoryFolderName, 0) != 0) found.push_back(name);
+  }
+  return found;
+}
+
+// Another user who makes both history folders beside the table first (one
+// of them a link to a folder only this user may write) gets nothing: the
+// entry goes to this user's own data folder, the run leaves no working
+// file, their folders' planted entries are named and never listed, and
+// renaming their folders away takes nothing of this user's history.
+TEST(HistorySharedFolderTest, FoldersAnotherUserMadeFirstNeitherHoldNorHideTheHistory) {
+  const auto mallory = test::OtherUser::make("orltest-b");
+  if (!mallory) GTEST_SKIP() << test::OtherUser::whyNot();
+  for (const bool ownIsLink : {false, true}) {
+    SCOPED_TRACE(ownIsLink ? "the user's own name a link" : "the user's own name another user's folder");
+    test::SharedFolder shared;
+    const std::string data = shared.outside() + "/data";
+    const ScopedEnvironment xdg("XDG_DATA_HOME", data);
+    const std::string beside = shared.file(HistoryFolderName);
+    const std::string own = beside + "-" + std::to_string(::geteuid());
+    const std::string rootOnly = shared.outside() + "/root-only";
+    fs::create_directory(rootOnly);
+    fs::permissions(rootOnly, fs::perms::owner_all);
+    ASSERT_EQ(mallory->run([&] {
+      fs::create_directories(fs::path(beside) / "PEOPLE.DB" / "000001");
+      if (ownIsLink) fs::create_directory_symlink(rootOnly, own);
+      else fs::create_directories(fs::path(own) / "PEOPLE.DB");
+      std::ofstream(fs::path(beside) / "PEOPLE.DB" / "000001" / "entry.txt") << "orlintide history entry 1\nend\n";
+      return 0;
+    }), 0);
+    writeAndRun(shared.path(), "PEOPLE.DB");
+    EXPECT_EQ(workingFilesIn(shared.path()), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(rootOnly));
+    PosixFileOps files;
+    TableHistory history(files, shared.path(), "PEOPLE.DB");
+    ASSERT_EQ(history.entries().size(), 1u);
+    EXPECT_EQ(history.entries()[0].path.rfind(data, 0), 0u) << history.entries()[0].path;
+    const std::vector<std::string> untrusted = ownIsLink ? std::vector<std::string>{beside} : std::vector<std::string>{beside, own};
+    EXPECT_EQ(history.untrustedPlaces(), untrusted);
+    // Their folders renamed away, the history is still there, and a second run keeps its entry too.
+    ASSERT_EQ(mallory->run([&] { return ::rename(beside.c_str(), (beside + "-gone").c_str()); }), 0);
+    EXPECT_EQ(history.entries().size(), 1u);
+    {
+      TableUpdate update(files, shared.file("PEOPLE.DB"));
+      update.write([](const std::vector<Value>& before, RecordChanges& changes) {
+        if (before.empty()) return false;
+        changes[0] = Value(std::string("Ann"));
+        return true;
+      });
+      update.verify(0, [](const Value&, const Value&) { return true; });
+      HistoryKeeper keeper(files, shared.path(), "PEOPLE.DB", ChangeFacts{});
+      update.commit(&keeper);
+    }
+    EXPECT_EQ(workingFilesIn(shared.path()), std::vector<std::string>{});
+    EXPECT_EQ(history.entries().size(), 2u);
+    EXPECT_TRUE(history.restore(2, {}));
+    EXPECT_EQ(firstName(shared.file("PEOPLE.DB")), "ann");
+  }
+}
+
+// With no folder to be had that only this user may write in, the change
+// is refused before the swap and the table stays as it was.
+TEST(HistorySharedFolderTest, WithoutAFolderOfItsOwnNoChangeIsMade) {
+  const auto mallory = test::OtherUser::make("orltest-b");
+  if (!mallory) GTEST_SKIP() << test::OtherUser::whyNot();
+  test::SharedFolder shared;
+  const ScopedEnvironment xdg("XDG_DATA_HOME", shared.outside() + "/not-a-folder");
+  std::ofstream(shared.outside() + "/not-a-folder") << "a file";
+  const std::string beside = shared.file(HistoryFolderName);
+  const std::string own = beside + "-" + std::to_string(::geteuid());
+  ASSERT_EQ(mallory->run([&] {
+    fs::create_directory(beside);
+    fs::create_directory(own);
+    return 0;
+  }), 0);
+  EXPECT_THROW(writeAndRun(shared.path(), "PEOPLE.DB"), NoHistoryPlace);
+  EXPECT_EQ(firstName(shared.file("PEOPLE.DB")), "ann");
+  EXPECT_EQ(workingFilesIn(shared.path()), std::vector<std::string>{});
 }
 
 TEST_F(HistoryTest, AJournalThatKeepsFilesOutsideTheFolderIsRefused) {
